@@ -1,0 +1,76 @@
+// Internal interface of the library: state, store and helpers shared by the
+// source files, and reachable from the unit tests. Nothing here is exported.
+#ifndef QUENDRAL_HOSTS_INTERNAL_H
+#define QUENDRAL_HOSTS_INTERNAL_H
+
+#include <cstddef>
+
+#include "quendral-hosts.h"
+
+#define QH_EXPORT extern "C" QH_API
+
+// ---- state and errors ------------------------------------------------------
+
+enum : std::size_t {
+    ERR_SIZE = 512,
+    PATH_SIZE = 8192,
+    IP_SIZE = 64,
+    NAME_SIZE = 256,
+    COMMENT_SIZE = 1024,
+    JSON_SIZE = 8192,
+};
+
+extern char s_err[ERR_SIZE];
+extern char s_path[PATH_SIZE];
+
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+void set_err(const char *fmt, ...) noexcept;
+void clear_err() noexcept;
+const char *path_in_use() noexcept;
+
+// ---- entry store -----------------------------------------------------------
+
+struct host_record {
+    char ip[IP_SIZE];
+    char name[NAME_SIZE];
+    int enabled;
+    char comment[COMMENT_SIZE];
+    int has_comment;
+};
+
+extern host_record *s_recs;
+extern int s_rec_count;
+extern int s_rec_cap;
+extern char **s_pass;
+extern int s_pass_count;
+extern int s_pass_cap;
+
+int add_record(const char *ip, const char *name, int enabled,
+               const char *comment, int has_comment) noexcept;
+int add_passthrough(const char *line) noexcept;
+void reset_lists() noexcept;
+
+// Every allocation of the library goes through this pointer (realloc
+// semantics), so that tests can make memory run out at a chosen moment.
+using realloc_fn = void *(*)(void *, std::size_t);
+extern realloc_fn s_realloc;
+
+// ---- validation and loading ------------------------------------------------
+
+int valid_ip(const char *s) noexcept;
+int valid_name(const char *s) noexcept;
+
+char *trim(char *s) noexcept;
+// Splits off the first two blank-separated tokens of `line` into `ip`
+// (room IP_SIZE) and `name` (room NAME_SIZE); tokens too long for their room
+// are cut. Returns where scanning stopped, just after the second token.
+const char *first_two(const char *line, char *ip, char *name, int *has_ip,
+                      int *has_name) noexcept;
+
+// ---- JSON view -------------------------------------------------------------
+
+void json_escape(const char *src, char *dst, std::size_t size) noexcept;
+
+#endif

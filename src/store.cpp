@@ -1,0 +1,86 @@
+// The entry store: one contiguous array of fixed-width records, and an array
+// of heap copies of the lines that are not records. Both grow 16, 32, 64...
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "hosts_internal.h"
+
+host_record *s_recs;
+int s_rec_count;
+int s_rec_cap;
+char **s_pass;
+int s_pass_count;
+int s_pass_cap;
+
+realloc_fn s_realloc = std::realloc;
+
+namespace {
+
+// Makes room for one more element; on failure leaves everything as it was.
+bool grow(void **array, int count, int *cap, std::size_t elem_size) noexcept {
+    if (count < *cap)
+        return true;
+    if (*cap > INT_MAX / 2)
+        return false;
+    int new_cap = *cap == 0 ? 16 : *cap * 2;
+    void *bigger = s_realloc(*array, static_cast<std::size_t>(new_cap) * elem_size);
+    if (bigger == nullptr)
+        return false;
+    *array = bigger;
+    *cap = new_cap;
+    return true;
+}
+
+void copy_text(char *dst, const char *src, std::size_t room) noexcept {
+    std::size_t len = strnlen(src, room - 1);
+    std::memcpy(dst, src, len);
+}
+
+}  // namespace
+
+int add_record(const char *ip, const char *name, int enabled,
+               const char *comment, int has_comment) noexcept {
+    void *array = s_recs;
+    if (!grow(&array, s_rec_count, &s_rec_cap, sizeof(host_record)))
+        return -1;
+    s_recs = static_cast<host_record *>(array);
+    host_record *rec = &s_recs[s_rec_count];
+    std::memset(rec, 0, sizeof *rec);
+    copy_text(rec->ip, ip, sizeof rec->ip);
+    copy_text(rec->name, name, sizeof rec->name);
+    rec->enabled = enabled;
+    if (has_comment) {
+        copy_text(rec->comment, comment, sizeof rec->comment);
+        rec->has_comment = 1;
+    }
+    ++s_rec_count;
+    return 1;
+}
+
+int add_passthrough(const char *line) noexcept {
+    void *array = s_pass;
+    if (!grow(&array, s_pass_count, &s_pass_cap, sizeof(char *)))
+        return -1;
+    s_pass = static_cast<char **>(array);
+    std::size_t size = std::strlen(line) + 1;
+    char *copy = static_cast<char *>(s_realloc(nullptr, size));
+    if (copy == nullptr)
+        return -1;
+    std::memcpy(copy, line, size);
+    s_pass[s_pass_count++] = copy;
+    return 1;
+}
+
+void reset_lists() noexcept {
+    for (int i = 0; i < s_pass_count; ++i)
+        std::free(s_pass[i]);
+    std::free(s_pass);
+    std::free(s_recs);
+    s_pass = nullptr;
+    s_recs = nullptr;
+    s_pass_count = s_pass_cap = 0;
+    s_rec_count = s_rec_cap = 0;
+}
+
+QH_EXPORT int QH_CALL hosts_count(void) noexcept { return s_rec_count; }

@@ -1,0 +1,267 @@
+// POSIX platform layer: /etc/hosts, rename(2) as the one-step replace, and
+// systemd-resolved for the resolver cache.
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "../platform.h"
+#include "platform_unix.h"
+
+extern char **environ;
+
+namespace {
+
+void describe(int code, sys_error *err) {
+    std::snprintf(err->text, sizeof err->text, "%s", std::strerror(code));
+}
+
+int fail(sys_error *err) {
+    describe(errno, err);
+    return -1;
+}
+
+// A file handle is the descriptor plus one, so that descriptor 0 is not null.
+qh_file *as_file(int fd) { return reinterpret_cast<qh_file *>(static_cast<std::intptr_t>(fd) + 1); }
+int as_fd(qh_file *file) { return static_cast<int>(reinterpret_cast<std::intptr_t>(file) - 1); }
+
+int write_fd(int fd, const void *data, std::size_t size, sys_error *err) {
+    const char *p = static_cast<const char *>(data);
+    while (size > 0) {
+        ssize_t n = ::write(fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(err);
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+int sync_and_close(int fd, sys_error *err) {
+    int rc = ::fsync(fd) == 0 ? 0 : fail(err);
+    if (::close(fd) != 0 && rc == 0)
+        rc = fail(err);
+    return rc;
+}
+
+// Makes a rename durable: the directory entry, not only the data.
+void sync_parent_dir(const char *path) {
+    const char *slash = std::strrchr(path, '/');
+    char dir[PATH_MAX_LEN];
+    if (slash == nullptr)
+        std::snprintf(dir, sizeof dir, ".");
+    else if (slash == path)
+        std::snprintf(dir, sizeof dir, "/");
+    else
+        std::snprintf(dir, sizeof dir, "%.*s", static_cast<int>(slash - path), path);
+    int fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+qh_file *create_temp(const char *tmp, const char *target, sys_error *err) {
+    // A stale or planted temporary name is removed, not followed: unlink acts
+    // on a symlink itself, and O_EXCL | O_NOFOLLOW refuses one that reappears.
+    ::unlink(tmp);
+    struct stat old;
+    bool has_old = ::stat(target, &old) == 0;
+    int fd = ::open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    has_old ? 0600 : 0644);
+    if (fd < 0) {
+        fail(err);
+        return nullptr;
+    }
+    if (has_old) {
+        bool ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+        if (ok && ::geteuid() == 0)
+            ok = ::fchown(fd, old.st_uid, old.st_gid) == 0;
+        if (!ok) {
+            fail(err);
+            ::close(fd);
+            ::unlink(tmp);
+            return nullptr;
+        }
+    }
+    return as_file(fd);
+}
+
+int write_all(qh_file *file, const void *data, std::size_t size, sys_error *err) {
+    return write_fd(as_fd(file), data, size, err);
+}
+
+int commit(qh_file *file, sys_error *err) { return sync_and_close(as_fd(file), err); }
+
+void abandon(qh_file *file) { ::close(as_fd(file)); }
+
+int remove_file(const char *path) { return ::unlink(path); }
+
+probe_result probe(const char *path, sys_error *err) {
+    int fd = ::open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return PROBE_OPENED;
+    }
+    if (errno == ENOENT)
+        return PROBE_ABSENT;
+    fail(err);
+    return PROBE_BLOCKED;
+}
+
+int replace(const char *tmp, const char *target, sys_error *err) {
+    if (::rename(tmp, target) == 0) {
+        sync_parent_dir(target);
+        return 0;
+    }
+    if (errno != EBUSY)
+        return fail(err);
+    if (overwrite_in_place(tmp, target, err) != 0)
+        return -1;
+    ::unlink(tmp);
+    return 0;
+}
+
+// sd-bus, declared here so that libsystemd is needed only at run time.
+struct sd_bus;
+struct sd_bus_message;
+struct sd_bus_error {
+    const char *name;
+    const char *message;
+    int need_free;
+};
+using bus_open_fn = int (*)(sd_bus **);
+using bus_call_fn = int (*)(sd_bus *, const char *, const char *, const char *, const char *,
+                            sd_bus_error *, sd_bus_message **, const char *, ...);
+using bus_error_free_fn = void (*)(sd_bus_error *);
+using bus_unref_fn = sd_bus *(*)(sd_bus *);
+
+template <typename Fn>
+Fn lookup(void *lib, const char *name) {
+    return reinterpret_cast<Fn>(::dlsym(lib, name));
+}
+
+resolver_result resolver_flush(unsigned long *code) {
+    void *lib = ::dlopen("libsystemd.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (lib == nullptr)
+        return RESOLVER_LOAD_FAILED;
+    auto bus_open = lookup<bus_open_fn>(lib, "sd_bus_open_system");
+    auto bus_call = lookup<bus_call_fn>(lib, "sd_bus_call_method");
+    auto bus_error_free = lookup<bus_error_free_fn>(lib, "sd_bus_error_free");
+    auto bus_unref = lookup<bus_unref_fn>(lib, "sd_bus_unref");
+    if (!bus_open || !bus_call || !bus_error_free || !bus_unref)
+        return RESOLVER_MISSING;
+    sd_bus *bus = nullptr;
+    int r = bus_open(&bus);
+    if (r >= 0) {
+        sd_bus_error error = {nullptr, nullptr, 0};
+        r = bus_call(bus, "org.freedesktop.resolve1", "/org/freedesktop/resolve1",
+                     "org.freedesktop.resolve1.Manager", "FlushCaches", &error, nullptr, "");
+        bus_error_free(&error);
+        bus_unref(bus);
+    }
+    if (r >= 0)
+        return RESOLVER_FLUSHED;
+    *code = static_cast<unsigned long>(-r);
+    return RESOLVER_FAILED;
+}
+
+// Runs resolvectl from the system's own directories, never through PATH,
+// with its output discarded.
+int run_fallback() {
+    static const char *const candidates[] = {"/usr/bin/resolvectl", "/bin/resolvectl"};
+    const char *program = nullptr;
+    for (const char *candidate : candidates) {
+        if (::access(candidate, X_OK) == 0) {
+            program = candidate;
+            break;
+        }
+    }
+    if (program == nullptr)
+        return 127;
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0)
+        return -1;
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    char arg0[] = "resolvectl";
+    char arg1[] = "flush-caches";
+    char *argv[] = {arg0, arg1, nullptr};
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, program, &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return -1;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    return 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+// When the hosts file is a mount point (a container's bind-mounted
+// /etc/hosts) it cannot be renamed over; copying in place is the only way,
+// and the one case where a crash mid-copy can leave a partial file.
+int overwrite_in_place(const char *tmp, const char *target, sys_error *err) {
+    int in = ::open(tmp, O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return fail(err);
+    int out = ::open(target, O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (out < 0) {
+        fail(err);
+        ::close(in);
+        return -1;
+    }
+    char buf[64 * 1024];
+    int rc = 0;
+    for (;;) {
+        ssize_t n = ::read(in, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            rc = fail(err);
+            break;
+        }
+        if (n == 0 || (rc = write_fd(out, buf, static_cast<std::size_t>(n), err)) != 0)
+            break;
+    }
+    ::close(in);
+    if (rc != 0) {
+        ::close(out);
+        return rc;
+    }
+    return sync_and_close(out, err);
+}
+
+const qh_platform native_platform = {
+    "/etc/hosts",
+    create_temp,
+    write_all,
+    commit,
+    abandon,
+    remove_file,
+    probe,
+    replace,
+    "libsystemd.so.0",
+    "sd_bus_call_method",
+    "FlushCaches",
+    "errno",
+    "resolvectl flush-caches",
+    resolver_flush,
+    run_fallback,
+};

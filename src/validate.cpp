@@ -1,0 +1,97 @@
+// Character-level checks that decide which lines are entries. They are
+// deliberately lenient about structure (no group counts for IPv6, no label
+// rules for names) and strict about the characters admitted.
+#include <cstring>
+
+#include "hosts_internal.h"
+
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool is_hex(char c) {
+    return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// Four dot-separated groups of 1 to 3 digits, each at most 255.
+bool valid_ipv4(const char *s) {
+    int value = 0;
+    int digits = 0;
+    int dots = 0;
+    for (; *s; ++s) {
+        if (is_digit(*s)) {
+            value = value * 10 + (*s - '0');
+            if (value > 999)
+                return false;
+            ++digits;
+        } else if (*s == '.') {
+            if (digits == 0 || digits > 3 || value > 255)
+                return false;
+            if (++dots > 3)
+                return false;
+            value = 0;
+            digits = 0;
+        } else {
+            return false;
+        }
+    }
+    return dots == 3 && digits >= 1 && digits <= 3 && value <= 255;
+}
+
+// Hex digits and colons, at least two colons, at most one "::" and no run
+// of three colons, no lone colon at either end.
+bool valid_ipv6(const char *s) {
+    std::size_t n = std::strlen(s);
+    if (n < 2 || n > 45)
+        return false;
+    int colons = 0;
+    bool prev_colon = false;
+    bool double_colon = false;
+    for (const char *p = s; *p; ++p) {
+        if (is_hex(*p)) {
+            prev_colon = false;
+        } else if (*p == ':') {
+            ++colons;
+            if (prev_colon) {
+                if (double_colon)
+                    return false;
+                double_colon = true;
+            } else {
+                prev_colon = true;
+            }
+        } else {
+            return false;
+        }
+    }
+    if (colons < 2)
+        return false;
+    if (s[0] == ':' && s[1] != ':')
+        return false;
+    if (s[n - 1] == ':')
+        return s[n - 2] == ':';
+    return true;
+}
+
+bool is_name_char(char c) {
+    return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+           c == '-' || c == '.' || c == '_';
+}
+
+}  // namespace
+
+int valid_ip(const char *s) noexcept {
+    if (s == nullptr || *s == '\0')
+        return 0;
+    return valid_ipv4(s) || valid_ipv6(s) ? 1 : 0;
+}
+
+int valid_name(const char *s) noexcept {
+    if (s == nullptr || *s == '\0')
+        return 0;
+    std::size_t len = 0;
+    for (; s[len]; ++len) {
+        if (len >= 253 || !is_name_char(s[len]))
+            return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,57 @@
+#include <cstring>
+#include <string>
+
+#include "hosts_internal.h"
+#include "platform.h"
+#include "support/test_support.h"
+
+using StateTest = HostsTest;
+
+TEST_F(StateTest, NullOrEmptyPathSelectsTheDefault) {
+    for (const char *choice : {static_cast<const char *>(nullptr), ""}) {
+        ASSERT_EQ(hosts_set_path(hosts.c_str()), 1);
+        EXPECT_EQ(hosts_set_path(choice), 1);
+        EXPECT_STREQ(path_in_use(), native_platform.default_path);
+        EXPECT_STREQ(hosts_last_error(), "");
+    }
+}
+
+TEST_F(StateTest, PathLimitIs8191Characters) {
+    std::string longest(8191, 'p');
+    EXPECT_EQ(hosts_set_path(longest.c_str()), 1);
+    EXPECT_EQ(path_in_use(), longest);
+
+    std::string too_long(8192, 'q');
+    EXPECT_EQ(hosts_set_path(too_long.c_str()), -1);
+    EXPECT_STREQ(hosts_last_error(), "path too long");
+    EXPECT_EQ(path_in_use(), longest) << "the earlier choice must stay in effect";
+}
+
+TEST_F(StateTest, SuccessClearsTheErrorButStatusCallsDoNot) {
+    std::string too_long(9000, 'x');
+    ASSERT_EQ(hosts_set_path(too_long.c_str()), -1);
+    hosts_count();
+    hosts_version();
+    hosts_last_error();
+    EXPECT_STREQ(hosts_last_error(), "path too long");
+
+    EXPECT_EQ(hosts_set_path(hosts.c_str()), 1);
+    EXPECT_STREQ(hosts_last_error(), "");
+
+    ASSERT_EQ(hosts_remove(0), -1);
+    EXPECT_EQ(hosts_load(), 1);
+    EXPECT_STREQ(hosts_last_error(), "");
+}
+
+TEST_F(StateTest, VersionIsOneConstantText) {
+    const char *first = hosts_version();
+    EXPECT_STREQ(first, "1.0.0");
+    EXPECT_EQ(hosts_version(), first);
+}
+
+TEST_F(StateTest, ErrorTextIsCutAt511Characters) {
+    std::string long_word(600, 'w');
+    set_err("%s!", long_word.c_str());
+    EXPECT_EQ(std::strlen(hosts_last_error()), 511u);
+    EXPECT_EQ(std::string(hosts_last_error()), long_word.substr(0, 511));
+}

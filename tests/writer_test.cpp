@@ -1,0 +1,160 @@
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "hosts_internal.h"
+#include "platform.h"
+#include "support/test_support.h"
+
+using Lines = std::vector<std::string>;
+using WriterTest = HostsTest;
+
+TEST_F(WriterTest, WritesEveryKindOfLine) {
+    load_text("# header\r\n"
+              "127.0.0.1 localhost\r\n"
+              "10.0.0.1 a b # shared\r\n"
+              "# 10.0.0.2 off\r\n"
+              "#10.0.0.3 off2 #  kept note \r\n"
+              "  odd line  \r\n");
+    ASSERT_EQ(hosts_add("::1", "added", " raw "), 5);
+    ASSERT_EQ(hosts_set_enabled(0, 0), 1);
+    ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+    EXPECT_STREQ(hosts_last_error(), "");
+    EXPECT_EQ(read_bytes(hosts),
+              "# 127.0.0.1 localhost\n"
+              "10.0.0.1 a # shared\n"
+              "10.0.0.1 b # shared\n"
+              "# 10.0.0.2 off\n"
+              "# 10.0.0.3 off2 # kept note\n"
+              "::1 added #  raw \n"
+              "# header\n"
+              "odd line\n");
+    EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+}
+
+TEST_F(WriterTest, SaveThenLoadGivesTheSameRecords) {
+    load_text("1.1.1.1 a # one\n# 2.2.2.2 b # two\n# just words\n");
+    ASSERT_EQ(hosts_set_enabled(0, 0), 1);  // a disabled record keeps its comment
+    ASSERT_EQ(hosts_add("3.3.3.3", "c", "  padded\t"), 2);
+    ASSERT_EQ(hosts_add("4.4.4.4", "d", "   "), 3);
+    Lines before = records_json();
+    Lines lines = passthrough_lines();
+    ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+    ASSERT_EQ(hosts_load(), 1);
+    before[2] = json("3.3.3.3", "c", 1, "padded");
+    before[3] = json("4.4.4.4", "d", 1);
+    EXPECT_EQ(records_json(), before);
+    EXPECT_EQ(passthrough_lines(), lines);
+    EXPECT_EQ(records_json()[0], json("1.1.1.1", "a", 0, "one"));
+}
+
+TEST_F(WriterTest, EmptyTablesGiveAnEmptyFile) {
+    write_bytes(hosts, "1.2.3.4 old\n");
+    ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+    EXPECT_EQ(read_bytes(hosts), "");
+}
+
+TEST_F(WriterTest, CreatesAMissingFile) {
+    ASSERT_EQ(hosts_add("1.2.3.4", "new", nullptr), 0);
+    ASSERT_FALSE(fs::exists(hosts));
+    ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+    EXPECT_EQ(read_bytes(hosts), "1.2.3.4 new\n");
+    EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+}
+
+TEST_F(WriterTest, StaleTemporaryFileIsReplaced) {
+    write_bytes(hosts + ".tmp", std::string(100000, 'j'));
+    ASSERT_EQ(hosts_add("1.2.3.4", "a", nullptr), 0);
+    ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+    EXPECT_EQ(read_bytes(hosts), "1.2.3.4 a\n");
+    EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+}
+
+TEST_F(WriterTest, FolderInTheWayIsLeftAlone) {
+    ASSERT_TRUE(fs::create_directory(hosts));
+    write_bytes(hosts + "/inside", "x");
+    ASSERT_EQ(hosts_add("1.2.3.4", "a", nullptr), 0);
+    EXPECT_EQ(hosts_save(), -1);
+    std::string prefix = "rename " + hosts + ".tmp -> " + hosts + " failed: ";
+    EXPECT_EQ(std::string(hosts_last_error()).rfind(prefix, 0), 0u) << hosts_last_error();
+    EXPECT_TRUE(fs::is_directory(hosts));
+    EXPECT_EQ(read_bytes(hosts + "/inside"), "x");
+    EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+}
+
+namespace {
+
+// Every failure a save can meet, injected into the platform layer.
+qh_platform injected;
+int writes_before_failure;
+
+void injected_error(sys_error *err) { std::snprintf(err->text, sizeof err->text, "injected"); }
+
+qh_file *failing_create(const char *, const char *, sys_error *err) {
+    injected_error(err);
+    return nullptr;
+}
+
+// Writes half of the block for real, then fails, so a partial file exists.
+int failing_write(qh_file *file, const void *data, std::size_t size, sys_error *err) {
+    if (writes_before_failure-- > 0)
+        return native_platform.write_all(file, data, size, err);
+    native_platform.write_all(file, data, size / 2, err);
+    injected_error(err);
+    return -1;
+}
+
+int failing_commit(qh_file *file, sys_error *err) {
+    native_platform.commit(file, err);
+    injected_error(err);
+    return -1;
+}
+
+probe_result blocked_probe(const char *, sys_error *err) {
+    injected_error(err);
+    return PROBE_BLOCKED;
+}
+
+int failing_replace(const char *, const char *, sys_error *err) {
+    injected_error(err);
+    return -1;
+}
+
+}  // namespace
+
+TEST_F(WriterTest, EveryFailureLeavesTheOldFileAndNoTemporaryFile) {
+    const std::string tmp = hosts + ".tmp";
+    const std::string rename_failed = "rename " + tmp + " -> " + hosts + " failed: injected";
+    const std::string writing_failed = "failed writing " + tmp + ": injected";
+    const struct {
+        const char *what;
+        void (*inject)(qh_platform &);
+        std::string error;
+    } cases[] = {
+        {"create", [](qh_platform &p) { p.create_temp = failing_create; },
+         "cannot open " + tmp + " for writing: injected"},
+        {"first write", [](qh_platform &p) { p.write_all = failing_write; writes_before_failure = 0; }, writing_failed},
+        {"later write", [](qh_platform &p) { p.write_all = failing_write; writes_before_failure = 3; }, writing_failed},
+        {"flush and close", [](qh_platform &p) { p.commit = failing_commit; }, writing_failed},
+        {"probe", [](qh_platform &p) { p.probe = blocked_probe; }, rename_failed},
+        {"replace", [](qh_platform &p) { p.replace = failing_replace; }, rename_failed},
+    };
+    const std::string old_bytes = "# the old file\n1.2.3.4 old\n";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        write_bytes(hosts, old_bytes);
+        reset_lists();
+        for (int i = 0; i < 5000; ++i)
+            ASSERT_GE(hosts_add("10.1.2.3", ("host" + std::to_string(i)).c_str(), "x"), 0);
+        injected = native_platform;
+        c.inject(injected);
+        s_platform = &injected;
+
+        EXPECT_EQ(hosts_save(), -1);
+        EXPECT_EQ(hosts_last_error(), c.error);
+        EXPECT_EQ(read_bytes(hosts), old_bytes);
+        EXPECT_FALSE(fs::exists(tmp));
+        EXPECT_EQ(hosts_count(), 5000);
+        s_platform = &native_platform;
+    }
+}
