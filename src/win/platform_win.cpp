@@ -65,8 +65,15 @@ void abandon(qh_file *file) { CloseHandle(as_handle(file)); }
 int remove_file(const char *path) { return DeleteFileA(path) ? 0 : -1; }
 
 // Share mode 0 admits no other handle: the probe succeeds only when the file
-// is writable for us and nobody else has it open.
+// is writable for us and nobody else has it open. The read-only attribute is
+// checked first because an administrator's handle may be granted anyway on
+// some file systems, and a read-only hosts file is the user's decision.
 probe_result probe(const char *path, sys_error *err) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        describe(ERROR_ACCESS_DENIED, err);
+        return PROBE_BLOCKED;
+    }
     HANDLE handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {

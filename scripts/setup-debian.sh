@@ -1,0 +1,31 @@
+#!/bin/sh
+# Installs the Debian packages that the builds and tests need, and only those
+# that are missing, so a second run costs nothing. Needs root (or sudo).
+set -eu
+
+packages="cmake ninja-build g++ make python3 googletest \
+g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
+wine wine64"
+
+missing=
+for package in $packages; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    case $status in
+    *" installed") ;;
+    *) missing="$missing $package" ;;
+    esac
+done
+
+if [ -z "$missing" ]; then
+    exit 0
+fi
+
+sudo=
+if [ "$(id -u)" -ne 0 ]; then
+    sudo=sudo
+fi
+echo "installing:$missing"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+# shellcheck disable=SC2086 # the list is meant to split into words
+$sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null

@@ -1,0 +1,39 @@
+#!/bin/sh
+# Sets up the machine, builds the library for Linux (plain and under
+# AddressSanitizer + UndefinedBehaviorSanitizer) and for 64-bit Windows, and
+# runs every test: the Windows programs under wine. Fails on any failure.
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+
+sh scripts/setup-debian.sh
+
+# One wine prefix for the run, made before the tests start.
+export WINEPREFIX="${WINEPREFIX:-$top/build-win/wineprefix}"
+export WINEDEBUG=-all
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+build() {
+    dir=$1
+    shift
+    echo "== $dir"
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQH_WERROR=ON "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+}
+
+build build-linux
+build build-asan -DQH_SANITIZE=ON
+build build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
+fi
+
+failed=0
+for dir in build-linux build-asan build-win; do
+    echo "== tests: $dir"
+    (cd "$dir" && ctest --output-on-failure -j "$jobs") || failed=1
+done
+exit $failed
