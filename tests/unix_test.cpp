@@ -1,5 +1,8 @@
 // Behaviour of the POSIX platform layer.
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -50,4 +53,30 @@ TEST_F(UnixTest, InPlaceOverwriteCopiesTheWholeFile) {
     EXPECT_EQ(overwrite_in_place(dir.file("absent").c_str(), hosts.c_str(), &err), -1);
     EXPECT_STREQ(err.text, "No such file or directory");
     EXPECT_EQ(read_bytes(hosts), big);
+}
+
+// A container's /etc/hosts is a bind mount that cannot be renamed over; the
+// save must then write the file in place. Needs a private mount namespace,
+// which only a privileged test run can make.
+TEST_F(UnixTest, BindMountedFileIsOverwrittenInPlace) {
+    const std::string mounted = dir.file("mounted-source");
+    write_bytes(mounted, "1.1.1.1 old\n");
+    write_bytes(hosts, "");
+    ASSERT_EQ(hosts_add("2.2.2.2", "new", "in place"), 0);
+
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount(mounted.c_str(), hosts.c_str(), nullptr, MS_BIND, nullptr) != 0)
+            _exit(77);
+        _exit(hosts_save() == 1 && !fs::exists(hosts + ".tmp") ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no permission to make a private mount namespace";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(read_bytes(mounted), "2.2.2.2 new # in place\n");
 }
