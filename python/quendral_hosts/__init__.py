@@ -1,0 +1,226 @@
+"""ctypes binding for the quendral-hosts library.
+
+The library is found through, in order: the QUENDRAL_HOSTS_LIBRARY
+environment variable (a full path), a copy next to this package, the system's
+library search (ctypes.util.find_library), and finally the plain file name.
+
+Text crossing the boundary is bytes in the library. Paths are encoded with
+os.fsencode; other arguments as UTF-8 with the 'surrogateescape' error
+handler, and record text is decoded the same way. A hosts file holding bytes
+that are not UTF-8 therefore still loads, and those bytes are written back
+unchanged when the strings are passed to the library again.
+
+The library keeps a single, process-wide hosts file in memory. A HostsFile
+points the library at its own path before each load and save, and refuses
+to touch the records in memory unless it was the last one to load them.
+"""
+
+import ctypes
+import ctypes.util
+import json
+import os
+import sys
+import threading
+from dataclasses import dataclass
+
+__all__ = ["HostsError", "HostsFile", "Record", "flush_dns", "version"]
+
+_ENCODING = "utf-8"
+_ERRORS = "surrogateescape"
+
+if sys.platform == "win32":
+    _LIBRARY_FILE = "quendral-hosts.dll"
+    _Loader = ctypes.WinDLL
+else:
+    _LIBRARY_FILE = "libquendral-hosts.so"
+    _Loader = ctypes.CDLL
+
+
+class HostsError(Exception):
+    """A library call failed; `message` is the library's own error text."""
+
+    def __init__(self, message):
+        super().__init__(message)
+        self.message = message
+
+
+@dataclass(frozen=True)
+class Record:
+    """One hosts entry: an address and one host name."""
+
+    ip: str
+    name: str
+    enabled: bool
+    comment: str
+
+
+# The library must be used from one thread at a time; this lock also keeps
+# a call and the hosts_last_error() that explains it together.
+_lock = threading.RLock()
+_lib = None
+_loaded_by = None
+
+_SIGNATURES = {
+    "hosts_set_path": (ctypes.c_int, [ctypes.c_char_p]),
+    "hosts_version": (ctypes.c_char_p, []),
+    "hosts_last_error": (ctypes.c_char_p, []),
+    "hosts_count": (ctypes.c_int, []),
+    "hosts_load": (ctypes.c_int, []),
+    "hosts_get": (ctypes.c_char_p, [ctypes.c_int]),
+    "hosts_add": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_char_p]),
+    "hosts_set_enabled": (ctypes.c_int, [ctypes.c_int, ctypes.c_int]),
+    "hosts_remove": (ctypes.c_int, [ctypes.c_int]),
+    "hosts_save": (ctypes.c_int, []),
+    "hosts_flush_dns": (ctypes.c_int, []),
+}
+
+
+def _candidates():
+    override = os.environ.get("QUENDRAL_HOSTS_LIBRARY")
+    if override:
+        yield override
+    yield os.path.join(os.path.dirname(os.path.abspath(__file__)), _LIBRARY_FILE)
+    found = ctypes.util.find_library("quendral-hosts")
+    if found:
+        yield found
+    yield _LIBRARY_FILE
+
+
+def _library():
+    global _lib
+    if _lib is None:
+        failures = []
+        for candidate in _candidates():
+            try:
+                lib = _Loader(candidate)
+            except OSError as exc:
+                failures.append(f"{candidate}: {exc}")
+                continue
+            for name, (restype, argtypes) in _SIGNATURES.items():
+                function = getattr(lib, name)
+                function.restype = restype
+                function.argtypes = argtypes
+            _lib = lib
+            break
+        else:
+            raise OSError("quendral-hosts library not found; tried " + "; ".join(failures))
+    return _lib
+
+
+def _decode(raw):
+    return raw.decode(_ENCODING, _ERRORS)
+
+
+def _encode(text):
+    return text.encode(_ENCODING, _ERRORS)
+
+
+def _last_error(lib):
+    return _decode(lib.hosts_last_error())
+
+
+def _check(lib, result):
+    if result < 0:
+        raise HostsError(_last_error(lib))
+    return result
+
+
+def version():
+    """The library's version text, such as "1.0.0"."""
+    return _decode(_library().hosts_version())
+
+
+def flush_dns():
+    """Flushes the system's DNS resolver cache.
+
+    Returns True when the resolver's own call did it. When the library fell
+    back to the system command, returns the library's note about the failed
+    first attempt instead (a non-empty, so still true, string). Raises
+    HostsError when both ways failed.
+    """
+    with _lock:
+        lib = _library()
+        _check(lib, lib.hosts_flush_dns())
+        return _last_error(lib) or True
+
+
+class HostsFile:
+    """A hosts file, by default the system's (path=None)."""
+
+    def __init__(self, path=None):
+        self.path = path
+
+    def _select(self, lib):
+        path = None if self.path is None else os.fsencode(self.path)
+        _check(lib, lib.hosts_set_path(path))
+
+    def _loaded(self):
+        lib = _library()
+        if _loaded_by is not self:
+            raise HostsError("records not loaded: call load() on this HostsFile first")
+        return lib
+
+    def load(self):
+        """Reads the file into memory; a missing file loads as empty."""
+        global _loaded_by
+        with _lock:
+            lib = _library()
+            _loaded_by = None
+            self._select(lib)
+            _check(lib, lib.hosts_load())
+            _loaded_by = self
+
+    def count(self):
+        with _lock:
+            return self._loaded().hosts_count()
+
+    def records(self):
+        """All records in file order; a record's position is its index."""
+        with _lock:
+            lib = self._loaded()
+            result = []
+            for index in range(lib.hosts_count()):
+                raw = lib.hosts_get(index)
+                if not raw:
+                    raise HostsError(_last_error(lib))
+                fields = json.loads(_decode(raw))
+                result.append(
+                    Record(
+                        ip=fields["ip"],
+                        name=fields["name"],
+                        enabled=bool(fields["enabled"]),
+                        comment=fields["comment"],
+                    )
+                )
+            return result
+
+    def add(self, ip, name, comment=None):
+        """Appends an enabled record and returns its index."""
+        with _lock:
+            lib = self._loaded()
+            note = None if comment is None else _encode(comment)
+            return _check(lib, lib.hosts_add(_encode(ip), _encode(name), note))
+
+    def enable(self, index):
+        self._set_enabled(index, 1)
+
+    def disable(self, index):
+        self._set_enabled(index, 0)
+
+    def _set_enabled(self, index, enabled):
+        with _lock:
+            lib = self._loaded()
+            _check(lib, lib.hosts_set_enabled(index, enabled))
+
+    def remove(self, index):
+        """Removes a record; later records move down by one."""
+        with _lock:
+            lib = self._loaded()
+            _check(lib, lib.hosts_remove(index))
+
+    def save(self):
+        """Replaces the file with the records and other lines held in memory."""
+        with _lock:
+            lib = self._loaded()
+            self._select(lib)
+            _check(lib, lib.hosts_save())

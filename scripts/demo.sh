@@ -1,0 +1,36 @@
+#!/bin/sh
+# Sets up the machine, builds the Linux library and qhosts, and walks through
+# a session on a copy of samples/hosts.sample: list, add, disable, remove,
+# and the file as saved. The system hosts file is never touched.
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+
+sh scripts/setup-debian.sh
+cmake -S . -B build-linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-linux --target qhosts >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp samples/hosts.sample "$work/hosts"
+
+step() {
+    printf '\n$ qhosts --file hosts'
+    for arg in "$@"; do
+        case $arg in
+        *" "*) printf ' "%s"' "$arg" ;;
+        *) printf ' %s' "$arg" ;;
+        esac
+    done
+    printf '\n'
+    (cd "$work" && "$top/build-linux/bin/qhosts" --file hosts "$@")
+}
+
+echo "qhosts $("$top/build-linux/bin/qhosts" --version), working on a copy of samples/hosts.sample"
+step list
+step add 10.0.0.42 dev.lan "Jo's workstation"
+step disable router.lan
+step remove 1
+step list --json lan
+printf '\n$ cat hosts    # the file as saved\n'
+cat "$work/hosts"
