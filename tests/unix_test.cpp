@@ -55,7 +55,7 @@ TEST_F(UnixTest, InPlaceOverwriteCopiesTheWholeFile) {
     EXPECT_EQ(read_bytes(hosts), big);
 }
 
-// A container's /etc/hosts is a bind mount that cannot be renamed over; the
+// A container's hosts file is a bind mount that cannot be renamed over; the
 // save must then write the file in place. Needs a private mount namespace,
 // which only a privileged test run can make.
 TEST_F(UnixTest, BindMountedFileIsOverwrittenInPlace) {
