@@ -6,7 +6,7 @@ set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 
-sh scripts/setup-debian.sh
+sh scripts/setup-debian.sh linux
 cmake -S . -B build-linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-linux --target qhosts >/dev/null
 

@@ -3,9 +3,12 @@
 # that are missing, so a second run costs nothing. Needs root (or sudo).
 set -eu
 
-packages="cmake ninja-build g++ make python3 googletest \
-g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
-wine wine64"
+# Usage: setup-debian.sh [linux]   ("linux": only what the Linux build needs)
+packages="cmake ninja-build g++ make pkg-config python3 googletest"
+if [ "${1:-}" != linux ]; then
+    packages="$packages g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
+binutils-mingw-w64-x86-64 wine wine64"
+fi
 
 missing=
 for package in $packages; do

@@ -47,6 +47,10 @@ int write_all(qh_file *file, const void *data, std::size_t size, sys_error *err)
         DWORD written = 0;
         if (!WriteFile(as_handle(file), p, chunk, &written, nullptr))
             return fail(err);
+        if (written == 0) {
+            describe(ERROR_WRITE_FAULT, err);
+            return -1;
+        }
         p += written;
         size -= written;
     }
