@@ -1,4 +1,6 @@
 #include <cstring>
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -156,5 +158,40 @@ TEST_F(WriterTest, EveryFailureLeavesTheOldFileAndNoTemporaryFile) {
         EXPECT_FALSE(fs::exists(tmp));
         EXPECT_EQ(hosts_count(), 5000);
         s_platform = &native_platform;
+    }
+}
+
+// Whatever the loader makes of a file, saving and loading again must give
+// the same records and lines, and a second save the same bytes.
+TEST_F(WriterTest, SavedFilesReadBackUnchanged) {
+    const char *const addresses[] = {"127.0.0.1", "::1", "fe80::1", "999.1.1.1", "10.0.0.1#c", "text"};
+    const char *const names[] = {"host", "a.b-c", "bad/name", "name#c", "\xc3\xa9", "#", "x"};
+    const char *const comments[] = {"# note", "#", "#x y", "## two", "# \t padded \t"};
+    const char *const blanks[] = {" ", "\t", "  "};
+    std::mt19937 random(7);
+    auto pick = [&random](const auto &choices) { return std::string(choices[random() % std::size(choices)]); };
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        for (int line = 0; line < 10; ++line) {
+            if (random() % 3 == 0)
+                text += "#" + std::string(random() % 2 ? " " : "");
+            if (random() % 5)
+                text += pick(addresses);
+            for (int n = static_cast<int>(random() % 4); n > 0; --n)
+                text += pick(blanks) + pick(names);
+            if (random() % 2)
+                text += pick(blanks) + pick(comments);
+            text += random() % 4 ? "\n" : "\r\n";
+        }
+        load_text(text);
+        ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+        const Lines records = records_json();
+        const Lines lines = passthrough_lines();
+        const std::string first_save = read_bytes(hosts);
+        ASSERT_EQ(hosts_load(), 1);
+        ASSERT_EQ(records_json(), records) << text;
+        ASSERT_EQ(passthrough_lines(), lines) << text;
+        ASSERT_EQ(hosts_save(), 1);
+        ASSERT_EQ(read_bytes(hosts), first_save) << text;
     }
 }
