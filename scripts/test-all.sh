@@ -8,9 +8,9 @@ cd "$top"
 
 sh scripts/setup-debian.sh
 
-# One wine prefix for the run, made before the tests start.
+# One wine prefix for the run, made before the tests start so that tests
+# running side by side never race to create it.
 export WINEPREFIX="${WINEPREFIX:-$top/build-win/wineprefix}"
-export WINEDEBUG=-all
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -26,10 +26,7 @@ build build-linux
 build build-asan -DQH_SANITIZE=ON
 build build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$WINEPREFIX"
-    WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
-fi
+sh cmake/wine-run.sh wineboot >/dev/null 2>&1 || true
 
 failed=0
 for dir in build-linux build-asan build-win; do

@@ -70,8 +70,8 @@ int remove_file(const char *path) { return DeleteFileA(path) ? 0 : -1; }
 
 // Share mode 0 admits no other handle: the probe succeeds only when the file
 // is writable for us and nobody else has it open. The read-only attribute is
-// checked first because an administrator's handle may be granted anyway on
-// some file systems, and a read-only hosts file is the user's decision.
+// checked on its own so that the rule holds however the file system maps it
+// to access rights (wine, for one, lets root write such a file).
 probe_result probe(const char *path, sys_error *err) {
     DWORD attributes = GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
