@@ -132,24 +132,6 @@ TEST_F(LoaderTest, UnreadablePathFailsWithEmptyTables) {
         << message;
 }
 
-TEST_F(LoaderTest, OutOfMemoryLeavesEmptyTables) {
-    std::string text;
-    for (int i = 0; i < 40; ++i)
-        text += "10.0.0." + std::to_string(i) + " h" + std::to_string(i) + "\n# note " + std::to_string(i) + "\n";
-    write_bytes(hosts, text);
-    for (int budget : {0, 1, 3, 5}) {
-        static int left;
-        left = budget;
-        s_realloc = [](void *p, std::size_t size) -> void * {
-            return left-- > 0 ? std::realloc(p, size) : nullptr;
-        };
-        EXPECT_EQ(hosts_load(), -1) << budget;
-        EXPECT_STREQ(hosts_last_error(), "out of memory while parsing");
-        EXPECT_EQ(hosts_count(), 0);
-        EXPECT_EQ(s_pass_count, 0);
-    }
-}
-
 TEST_F(LoaderTest, RandomBytesNeverBreakTheLoader) {
     std::mt19937 random(12345);
     for (int round = 0; round < 20; ++round) {
