@@ -43,13 +43,17 @@ private:
     char buf_[16 * 1024];
 };
 
+bool put_text(output &out, const char *text) { return out.put(text, std::strlen(text)); }
+
+// "IP NAME", "IP NAME # COMMENT", or either behind "# " when disabled.
 bool put_record(output &out, const host_record &rec) {
-    char line[IP_SIZE + NAME_SIZE + COMMENT_SIZE + 16];
-    const char *hash = rec.enabled ? "" : "# ";
-    int len = rec.has_comment
-                  ? std::snprintf(line, sizeof line, "%s%s %s # %s\n", hash, rec.ip, rec.name, rec.comment)
-                  : std::snprintf(line, sizeof line, "%s%s %s\n", hash, rec.ip, rec.name);
-    return out.put(line, static_cast<std::size_t>(len));
+    if (!rec.enabled && !out.put("# ", 2))
+        return false;
+    if (!put_text(out, rec.ip) || !out.put(" ", 1) || !put_text(out, rec.name))
+        return false;
+    if (rec.has_comment && (!out.put(" # ", 3) || !put_text(out, rec.comment)))
+        return false;
+    return out.put("\n", 1);
 }
 
 bool put_all(output &out) {
@@ -58,7 +62,7 @@ bool put_all(output &out) {
             return false;
     }
     for (int i = 0; i < s_pass_count; ++i) {
-        if (!out.put(s_pass[i], std::strlen(s_pass[i])) || !out.put("\n", 1))
+        if (!put_text(out, s_pass[i]) || !out.put("\n", 1))
             return false;
     }
     return out.flush();
