@@ -3,12 +3,18 @@
 # that are missing, so a second run costs nothing. Needs root (or sudo).
 set -eu
 
-# Usage: setup-debian.sh [linux]   ("linux": only what the Linux build needs)
+# Usage: setup-debian.sh [linux] [PACKAGE...]
+#   "linux": only what the Linux build needs, not the Windows cross build,
+#   wine, the fuzzing compiler or the benchmark library; further arguments
+#   name more packages to install when missing.
 packages="cmake ninja-build g++ make pkg-config python3 googletest"
-if [ "${1:-}" != linux ]; then
+if [ "${1:-}" = linux ]; then
+    shift
+else
     packages="$packages g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
-binutils-mingw-w64-x86-64 wine wine64"
+binutils-mingw-w64-x86-64 wine wine64 clang libclang-rt-dev libbenchmark-dev"
 fi
+packages="$packages $*"
 
 missing=
 for package in $packages; do

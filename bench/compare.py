@@ -1,0 +1,206 @@
+#!/usr/bin/env python3
+"""Times the library against the physical floor and against hostile.
+
+Run through scripts/compare.sh, which builds the programs and installs the npm
+package hostile into the work folder. On generated files of 150,000 and
+1,000,000 records it times, as medians over several runs, each a separate
+process started from here:
+
+  floor     cat FILE >/dev/null, cp FILE COPY (and, for reference, a copy
+            with its data flushed to disk, which the library's save does)
+  qh_runner list: load + every record through hosts_get;
+            edit: load + add + remove + save, one process
+  qhosts    list --json >/dev/null; edit: add, then remove by the printed
+            index: two processes, so two loads and two saves
+  hostile   the same list and edit through bench/hostile_runner.js
+
+An edited copy is put back before every timed run, outside the timing, and
+the runs of all commands are interleaved so that background load hits them
+alike. The system hosts file is never named; the script checks that it is
+unchanged at the end.
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+SYSTEM_HOSTS = "/etc/hosts"
+TARGET_RECORDS = 150000
+EDIT_IP = "10.11.12.13"
+EDIT_NAME = "qh-compare-edit.invalid"
+
+
+def run_checked(args, env=None, stdout=subprocess.PIPE):
+    proc = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=stdout,
+                          stderr=subprocess.PIPE, env=env)
+    if proc.returncode != 0:
+        sys.exit(f"compare: {' '.join(args)} failed ({proc.returncode}): "
+                 f"{proc.stderr.decode(errors='replace').strip()}")
+    return proc.stdout.decode() if stdout == subprocess.PIPE else ""
+
+
+class Case:
+    """The files and commands for one size."""
+
+    def __init__(self, args, records):
+        self.records = records
+        work = args.work
+        self.original = os.path.join(work, f"hosts-{records}")
+        self.edited = os.path.join(work, f"edited-{records}")
+        self.copy = os.path.join(work, f"copy-{records}")
+        self.runner = os.path.join(args.bin, "qh_runner")
+        self.qhosts = os.path.join(args.bin, "qhosts")
+        self.node = ["node", args.hostile_runner]
+        self.node_env = dict(os.environ, NODE_PATH=os.path.join(work, "node_modules"))
+
+    def fresh_edit_copy(self):
+        shutil.copyfile(self.original, self.edited)
+
+    def no_copy(self):
+        if os.path.exists(self.copy):
+            os.remove(self.copy)
+
+    def qhosts_edit(self):
+        index = run_checked([self.qhosts, "--file", self.edited, "add", EDIT_IP, EDIT_NAME]).strip()
+        run_checked([self.qhosts, "--file", self.edited, "remove", index])
+
+    def commands(self):
+        """(key, label, reset before the run, timed work)."""
+        devnull = subprocess.DEVNULL
+        return [
+            ("cat", "cat FILE >/dev/null", None,
+             lambda: run_checked(["cat", self.original], stdout=devnull)),
+            ("cp", "cp FILE COPY", self.no_copy,
+             lambda: run_checked(["cp", self.original, self.copy])),
+            ("dd", "dd conv=fsync (copy, flushed)", self.no_copy,
+             lambda: run_checked(["dd", f"if={self.original}", f"of={self.copy}", "bs=1M",
+                                  "conv=fsync", "status=none"])),
+            ("runner_list", "qh_runner list", None,
+             lambda: run_checked([self.runner, "list", self.original])),
+            ("runner_edit", "qh_runner edit (load+add+remove+save)", self.fresh_edit_copy,
+             lambda: run_checked([self.runner, "edit", self.edited])),
+            ("qhosts_list", "qhosts list --json >/dev/null", None,
+             lambda: run_checked([self.qhosts, "--file", self.original, "list", "--json"],
+                                 stdout=devnull)),
+            ("qhosts_edit", "qhosts add + qhosts remove (2 processes)", self.fresh_edit_copy,
+             self.qhosts_edit),
+            ("hostile_list", "hostile list (node)", None,
+             lambda: run_checked(self.node + ["list", self.original], env=self.node_env)),
+            ("hostile_edit", "hostile load+add+remove+write (node)", self.fresh_edit_copy,
+             lambda: run_checked(self.node + ["edit", self.edited], env=self.node_env)),
+        ]
+
+    def check_counts(self):
+        """What each side reads from the generated file and from its own edit."""
+        counts = {"runner": int(run_checked([self.runner, "list", self.original]))}
+        counts["hostile"] = int(run_checked(self.node + ["list", self.original], env=self.node_env))
+        if counts["runner"] != self.records:
+            sys.exit(f"compare: qh_runner lists {counts['runner']} records, "
+                     f"the file was generated with {self.records}")
+        self.fresh_edit_copy()
+        run_checked([self.runner, "edit", self.edited])
+        if int(run_checked([self.runner, "list", self.edited])) != self.records:
+            sys.exit("compare: qh_runner's edit changed the record count")
+        self.fresh_edit_copy()
+        run_checked(self.node + ["edit", self.edited], env=self.node_env)
+        after = int(run_checked(self.node + ["list", self.edited], env=self.node_env))
+        if after != counts["hostile"]:
+            sys.exit("compare: hostile's edit changed its entry count")
+        return counts
+
+
+def measure(case, runs):
+    commands = case.commands()
+    times = {key: [] for key, _, _, _ in commands}
+    for _ in range(runs):
+        for key, _, reset, work in commands:
+            if reset:
+                reset()
+            start = time.perf_counter()
+            work()
+            times[key].append(time.perf_counter() - start)
+    return commands, {key: statistics.median(values) for key, values in times.items()}
+
+
+def report(case, runs, counts, commands, median):
+    size_mb = os.path.getsize(case.original) / 1e6
+    print(f"\n{case.records:,} records, {size_mb:.1f} MB; median of {runs} runs")
+    print(f"  (qh_runner reads {counts['runner']:,} records; hostile reads "
+          f"{counts['hostile']:,} entries: it makes one entry of a line with several names "
+          f"and skips commented-out ones)")
+    for key, label, _, _ in commands:
+        print(f"  {label:44s} {median[key] * 1000:9.1f} ms")
+
+    def ratio(a, b):
+        return median[a] / median[b]
+
+    names = {"cp": "cp", "runner_edit": "qh_runner edit", "runner_list": "qh_runner list",
+             "qhosts_edit": "qhosts edit", "qhosts_list": "qhosts list",
+             "hostile_edit": "hostile edit", "hostile_list": "hostile list"}
+    print("  ratios")
+    for a, b in [("runner_edit", "cp"), ("runner_list", "cp"),
+                 ("hostile_edit", "runner_edit"), ("hostile_list", "runner_list"),
+                 ("qhosts_edit", "cp"), ("qhosts_list", "cp"),
+                 ("hostile_edit", "qhosts_edit"), ("hostile_list", "qhosts_list")]:
+        print(f"  {names[a] + ' / ' + names[b]:44s} {ratio(a, b):9.2f}x")
+    if case.records != TARGET_RECORDS:
+        return
+    print(f"  targets on {TARGET_RECORDS:,} records (qhosts: its edit is two processes)")
+    for tool in ("runner", "qhosts"):
+        edit, listing = f"{tool}_edit", f"{tool}_list"
+        checks = [
+            ("load+add+remove+save within 12x of cp", edit, "cp", lambda x: x <= 12),
+            ("load+add+remove+save >= 4x faster than hostile", "hostile_edit", edit,
+             lambda x: x >= 4),
+            ("load+list within 10x of cp", listing, "cp", lambda x: x <= 10),
+        ]
+        for text, a, b, ok in checks:
+            value = ratio(a, b)
+            print(f"  {names[edit].split()[0]:9s} {text:47s} {names[a] + ' / ' + names[b]:30s} "
+                  f"{value:7.2f}x  {'met' if ok(value) else 'NOT MET'}")
+
+
+def system_hosts_state():
+    try:
+        st = os.stat(SYSTEM_HOSTS)
+    except FileNotFoundError:
+        return None
+    return (st.st_ino, st.st_size, st.st_mtime_ns)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--bin", required=True, help="folder with qh_runner and qhosts")
+    parser.add_argument("--work", required=True, help="scratch folder holding node_modules/hostile")
+    parser.add_argument("--runs", type=int, default=11, help="runs per command, 150,000 records")
+    parser.add_argument("--runs-large", type=int, default=5, help="runs per command, 1,000,000 records")
+    args = parser.parse_args()
+    args.hostile_runner = os.path.join(os.path.dirname(os.path.abspath(__file__)), "hostile_runner.js")
+    if args.runs < 1 or args.runs_large < 1:
+        parser.error("runs must be at least 1")
+
+    before = system_hosts_state()
+    cases = [(Case(args, TARGET_RECORDS), args.runs), (Case(args, 1000000), args.runs_large)]
+    for case, _ in cases:
+        run_checked([case.runner, "generate", str(case.records), case.original])
+
+    version = run_checked(["node", "-p", "require('hostile/package.json').version"],
+                          env=cases[0][0].node_env).strip()
+    print(f"qh_runner/qhosts: library {run_checked([cases[0][0].qhosts, '--version']).strip()}; "
+          f"hostile {version} on node {run_checked(['node', '--version']).strip()}")
+    for case, runs in cases:
+        counts = case.check_counts()
+        commands, median = measure(case, runs)
+        report(case, runs, counts, commands, median)
+        case.no_copy()
+
+    if system_hosts_state() != before:
+        sys.exit(f"compare: {SYSTEM_HOSTS} changed during the run")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,92 @@
+// qh_runner: one library operation per process, through the public interface
+// only, so that an outside timer (scripts/compare.sh) sees what a program
+// using the library would see: start-up, load, work, save, exit.
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "generate.h"
+#include "quendral-hosts.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: qh_runner generate ENTRIES OUT   write a generated hosts file of ENTRIES records\n"
+    "       qh_runner list FILE              load FILE and read every record, print the count\n"
+    "       qh_runner edit FILE              load FILE, add a record, remove it, save\n";
+
+int usage(const char *message) {
+    std::fprintf(stderr, "qh_runner: %s\n%s", message, kUsage);
+    return 2;
+}
+
+int library_failure() {
+    std::fprintf(stderr, "qh_runner: %s\n", hosts_last_error());
+    return 1;
+}
+
+int generate(const char *count_text, const char *out) {
+    char *end = nullptr;
+    errno = 0;
+    const long count = std::strtol(count_text, &end, 10);
+    if (errno != 0 || end == count_text || *end != '\0' || count < 0 || count > INT_MAX)
+        return usage("ENTRIES must be a whole number of records");
+    std::string error;
+    if (!qh_bench::write_hosts_file(out, static_cast<int>(count), qh_bench::kDefaultSeed, error)) {
+        std::fprintf(stderr, "qh_runner: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int list() {
+    if (hosts_load() != 1)
+        return library_failure();
+    const int count = hosts_count();
+    for (int i = 0; i < count; ++i) {
+        const char *json = hosts_get(i);
+        const std::size_t length = std::strlen(json);
+        if (length == 0)
+            return library_failure();
+        // Looking at both ends makes the whole text count as read.
+        if (json[0] != '{' || json[length - 1] != '}') {
+            std::fprintf(stderr, "qh_runner: record %d is not a JSON object: %s\n", i, json);
+            return 1;
+        }
+    }
+    std::printf("%d\n", count);
+    return 0;
+}
+
+int edit() {
+    if (hosts_load() != 1)
+        return library_failure();
+    const int index = hosts_add("10.11.12.13", "qh-runner-edit.invalid", "added and removed again");
+    if (index < 0 || hosts_remove(index) != 1 || hosts_save() != 1)
+        return library_failure();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2)
+        return usage("no command given");
+    const std::string command = argv[1];
+    if (command == "generate")
+        return argc == 4 ? generate(argv[2], argv[3]) : usage("generate needs ENTRIES OUT");
+    if (command != "list" && command != "edit")
+        return usage(("unknown command: " + command).c_str());
+    if (argc != 3)
+        return usage((command + " needs FILE").c_str());
+    // The library reads an empty path as the system hosts file, which this
+    // program never touches.
+    if (argv[2][0] == '\0')
+        return usage("FILE must not be empty");
+    if (hosts_set_path(argv[2]) != 1)
+        return library_failure();
+    return command == "list" ? list() : edit();
+}
