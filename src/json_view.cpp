@@ -9,7 +9,7 @@ namespace {
 // the slack that json_escape's bound keeps free, so no stored text is cut.
 constexpr std::size_t escaped_size(std::size_t field) { return 6 * (field - 1) + 8; }
 
-const char k_json_format[] = "{\"ip\":\"%s\",\"name\":\"%s\",\"enabled\":%d,\"comment\":\"%s\"}";
+constexpr char k_json_format[] = "{\"ip\":\"%s\",\"name\":\"%s\",\"enabled\":%d,\"comment\":\"%s\"}";
 
 static_assert(escaped_size(IP_SIZE) + escaped_size(NAME_SIZE) + escaped_size(COMMENT_SIZE) +
                       sizeof k_json_format + 11 <= JSON_SIZE,
