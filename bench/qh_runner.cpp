@@ -16,7 +16,8 @@ namespace {
 const char kUsage[] =
     "usage: qh_runner generate ENTRIES OUT   write a generated hosts file of ENTRIES records\n"
     "       qh_runner list FILE              load FILE and read every record, print the count\n"
-    "       qh_runner edit FILE              load FILE, add a record, remove it, save\n";
+    "       qh_runner edit FILE              load FILE, add a record, remove it, save\n"
+    "       qh_runner touch BYTES            allocate BYTES of memory and write to every page\n";
 
 int usage(const char *message) {
     std::fprintf(stderr, "qh_runner: %s\n%s", message, kUsage);
@@ -39,6 +40,26 @@ int generate(const char *count_text, const char *out) {
         std::fprintf(stderr, "qh_runner: %s\n", error.c_str());
         return 1;
     }
+    return 0;
+}
+
+// The least any program pays to hold BYTES of new memory: the system must
+// hand over and zero every page. A load of N records holds N fixed-width
+// records, so this is its floor, whatever the parsing costs.
+int touch(const char *bytes_text) {
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long long bytes = std::strtoull(bytes_text, &end, 10);
+    if (errno != 0 || end == bytes_text || *end != '\0' || bytes == 0)
+        return usage("BYTES must be a positive whole number");
+    volatile char *memory = static_cast<volatile char *>(std::malloc(bytes));
+    if (memory == nullptr) {
+        std::fprintf(stderr, "qh_runner: cannot allocate %llu bytes\n", bytes);
+        return 1;
+    }
+    for (unsigned long long at = 0; at < bytes; at += 4096)
+        memory[at] = 1;
+    std::free(const_cast<char *>(memory));
     return 0;
 }
 
@@ -78,6 +99,8 @@ int main(int argc, char **argv) {
     const std::string command = argv[1];
     if (command == "generate")
         return argc == 4 ? generate(argv[2], argv[3]) : usage("generate needs ENTRIES OUT");
+    if (command == "touch")
+        return argc == 3 ? touch(argv[2]) : usage("touch needs BYTES");
     if (command != "list" && command != "edit")
         return usage(("unknown command: " + command).c_str());
     if (argc != 3)
