@@ -351,8 +351,9 @@ int cmd_list(const std::vector<Word> &args) {
     if (hosts_load() != 1)
         return fail_with_library_error();
 
+    // JSON lines are printed as they come; the table needs every row first
+    // to size its columns.
     std::vector<Record> shown;
-    std::vector<std::string> shown_json;
     const int count = hosts_count();
     for (int i = 0; i < count; ++i) {
         Record rec;
@@ -366,16 +367,15 @@ int cmd_list(const std::vector<Word> &args) {
         if (has_pattern && !contains(rec.ip, pattern) && !contains(rec.name, pattern)) {
             continue;
         }
-        shown.push_back(rec);
-        shown_json.push_back(text);
-    }
-    if (json) {
-        for (const std::string &text : shown_json) {
-            std::printf("%s\n", text.c_str());
+        if (json) {
+            std::fputs(text.c_str(), stdout);
+            std::fputc('\n', stdout);
+        } else {
+            shown.push_back(rec);
         }
-    } else {
-        print_table(shown);
     }
+    if (!json)
+        print_table(shown);
     return kOk;
 }
 
@@ -650,7 +650,7 @@ int main(int argc, char **argv) {
     _setmode(_fileno(stderr), _O_BINARY);
 #endif
     const int status = run(argc, argv);
-    if (std::fflush(stdout) != 0 && status == kOk) {
+    if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && status == kOk) {
         report("cannot write output");
         return kFailed;
     }
