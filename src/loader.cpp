@@ -25,13 +25,10 @@ const char *skip_blanks(const char *s) {
 // room - 1 characters) and moves *pos past it; false when there is none.
 bool take_token(const char **pos, char *out, std::size_t room) {
     const char *s = skip_blanks(*pos);
-    std::size_t len = 0;
-    while (s[len] != '\0' && !is_blank(s[len])) {
-        if (len < room - 1)
-            out[len] = s[len];
-        ++len;
-    }
-    out[len < room - 1 ? len : room - 1] = '\0';
+    std::size_t len = std::strcspn(s, " \t");
+    std::size_t kept = len < room - 1 ? len : room - 1;
+    std::memcpy(out, s, kept);
+    out[kept] = '\0';
     *pos = s + len;
     return len > 0;
 }

@@ -72,10 +72,18 @@ bool valid_ipv6(const char *s) {
     return true;
 }
 
-bool is_name_char(char c) {
-    return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-           c == '-' || c == '.' || c == '_';
-}
+// The bytes a host name may hold: A-Z a-z 0-9 - . _
+struct name_chars {
+    bool allowed[256] = {};
+    constexpr name_chars() {
+        for (int c = 0; c < 256; ++c)
+            allowed[c] = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                         c == '-' || c == '.' || c == '_';
+    }
+};
+constexpr name_chars k_name_chars;
+
+bool is_name_char(char c) { return k_name_chars.allowed[static_cast<unsigned char>(c)]; }
 
 }  // namespace
 
