@@ -7,5 +7,4 @@ cd "$(dirname "$0")/.."
 
 sh scripts/setup-debian.sh linux libbenchmark-dev "$@"
 
-cmake -S . -B build-linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQH_WERROR=ON -DQH_BENCH=ON >/dev/null
-cmake --build build-linux -j "$(nproc 2>/dev/null || echo 2)"
+sh scripts/build-tree.sh build-linux -DQH_BENCH=ON

@@ -15,11 +15,8 @@ cd "$top"
 seconds=${1:-600}
 jobs=${2:-1}
 
-sh scripts/setup-debian.sh
-
-cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQH_WERROR=ON \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQH_FUZZ=ON -DQH_TESTS=OFF >/dev/null
-cmake --build build-fuzz
+sh scripts/setup-debian.sh linux clang libclang-rt-dev
+sh scripts/build-tree.sh build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQH_FUZZ=ON -DQH_TESTS=OFF
 
 # Every save flushes its file and folder to disk; in memory that costs
 # nothing, and the targets run about twenty times as many inputs.

@@ -16,11 +16,8 @@ export WINEPREFIX="${WINEPREFIX:-$top/build-win/wineprefix}"
 jobs=$(nproc 2>/dev/null || echo 2)
 
 build() {
-    dir=$1
-    shift
-    echo "== $dir"
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQH_WERROR=ON "$@" >/dev/null
-    cmake --build "$dir" -j "$jobs"
+    echo "== $1"
+    sh scripts/build-tree.sh "$@"
 }
 
 build build-linux -DQH_BENCH=ON

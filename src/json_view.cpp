@@ -9,10 +9,11 @@ namespace {
 // the slack that json_escape's bound keeps free, so no stored text is cut.
 constexpr std::size_t escaped_size(std::size_t field) { return 6 * (field - 1) + 8; }
 
-constexpr char k_json_format[] = "{\"ip\":\"%s\",\"name\":\"%s\",\"enabled\":%d,\"comment\":\"%s\"}";
+// Everything of a JSON text but the three texts and the enabled digit.
+constexpr char k_json_frame[] = "{\"ip\":\"\",\"name\":\"\",\"enabled\":,\"comment\":\"\"}";
 
 static_assert(escaped_size(IP_SIZE) + escaped_size(NAME_SIZE) + escaped_size(COMMENT_SIZE) +
-                      sizeof k_json_format + 11 <= JSON_SIZE,
+                      sizeof k_json_frame + 1 <= JSON_SIZE,
               "a fully escaped record must fit the JSON buffer");
 
 char s_json[JSON_SIZE];
@@ -81,7 +82,7 @@ QH_EXPORT const char *QH_CALL hosts_get(int index) noexcept {
         __builtin_prefetch(&next.has_comment);
     }
 #endif
-    // Each field is escaped with the bound of its own buffer size, and the
+    // Each field is escaped with the bound of its own escape size, and the
     // static_assert above guarantees that everything fits s_json.
     char *out = s_json;
     out += put_text(out, "{\"ip\":\"");
