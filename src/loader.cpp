@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "hosts_internal.h"
+#include "platform.h"
 
 namespace {
 
@@ -96,19 +97,28 @@ int load_line(char *raw) {
     return *line == '#' ? load_commented(line) : load_active(line);
 }
 
+enum class read_outcome {
+    complete,
+    read_failed,
+    out_of_memory,
+    // A NUL byte: UTF-16 text or a binary file. Reading on would turn it
+    // into lines that the next save writes back mangled.
+    holds_nul,
+};
+
 // Reads `file` in chunks and hands each line to load_line. The buffer only
 // grows to hold the longest line, and each byte is scanned once.
-int read_lines(std::FILE *file, const char *path) {
+read_outcome read_lines(std::FILE *file, int *read_errno) {
     char *buf = nullptr;
     std::size_t cap = 0;
     std::size_t len = 0;
-    int rc = 1;
+    read_outcome outcome = read_outcome::complete;
     for (;;) {
         if (cap - len < READ_CHUNK + 1) {
             std::size_t new_cap = cap < READ_CHUNK ? 2 * READ_CHUNK : 2 * cap;
             char *bigger = static_cast<char *>(s_realloc(buf, new_cap));
             if (bigger == nullptr) {
-                rc = -2;
+                outcome = read_outcome::out_of_memory;
                 break;
             }
             buf = bigger;
@@ -117,9 +127,13 @@ int read_lines(std::FILE *file, const char *path) {
         std::size_t got = std::fread(buf + len, 1, READ_CHUNK, file);
         if (got == 0) {
             if (std::ferror(file)) {
-                set_err("cannot read %s: %s", path, std::strerror(errno));
-                rc = -1;
+                *read_errno = errno;
+                outcome = read_outcome::read_failed;
             }
+            break;
+        }
+        if (std::memchr(buf + len, '\0', got) != nullptr) {
+            outcome = read_outcome::holds_nul;
             break;
         }
         std::size_t scan = len;
@@ -128,27 +142,23 @@ int read_lines(std::FILE *file, const char *path) {
         while (char *nl = static_cast<char *>(std::memchr(buf + scan, '\n', len - scan))) {
             *nl = '\0';
             if (load_line(buf + start) < 0) {
-                rc = -2;
+                outcome = read_outcome::out_of_memory;
                 break;
             }
             start = scan = static_cast<std::size_t>(nl - buf) + 1;
         }
-        if (rc < 0)
+        if (outcome != read_outcome::complete)
             break;
         std::memmove(buf, buf + start, len - start);
         len -= start;
     }
-    if (rc > 0 && len > 0) {
+    if (outcome == read_outcome::complete && len > 0) {
         buf[len] = '\0';
         if (load_line(buf) < 0)
-            rc = -2;
+            outcome = read_outcome::out_of_memory;
     }
     std::free(buf);
-    if (rc == -2) {
-        set_err("out of memory while parsing");
-        rc = -1;
-    }
-    return rc;
+    return outcome;
 }
 
 }  // namespace
@@ -174,16 +184,37 @@ QH_EXPORT int QH_CALL hosts_load(void) noexcept {
     clear_err();
     reset_lists();
     const char *path = path_in_use();
-    std::FILE *file = std::fopen(path, "rb");
-    if (file == nullptr) {
-        if (errno == ENOENT)
-            return 1;
-        set_err("cannot open %s: %s", path, std::strerror(errno));
+    open_result opened = OPENED;
+    sys_error err{};
+    std::FILE *file = s_platform->open_for_reading(path, &opened, &err);
+    switch (opened) {
+    case OPENED:
+        break;
+    case OPEN_ABSENT:
+        return 1;
+    case OPEN_NOT_REGULAR:
+        set_err("cannot open %s: not a regular file", path);
+        return -1;
+    case OPEN_FAILED:
+        set_err("cannot open %s: %s", path, err.text);
         return -1;
     }
-    int rc = read_lines(file, path);
+    int read_errno = 0;
+    read_outcome outcome = read_lines(file, &read_errno);
     std::fclose(file);
-    if (rc < 0)
-        reset_lists();
-    return rc;
+    switch (outcome) {
+    case read_outcome::complete:
+        return 1;
+    case read_outcome::read_failed:
+        set_err("cannot read %s: %s", path, std::strerror(read_errno));
+        break;
+    case read_outcome::out_of_memory:
+        set_err("out of memory while parsing");
+        break;
+    case read_outcome::holds_nul:
+        set_err("cannot read %s: it holds NUL bytes (UTF-16 or not a text file)", path);
+        break;
+    }
+    reset_lists();
+    return -1;
 }

@@ -27,7 +27,7 @@ void set_err(const char *fmt, ...) noexcept {
 void clear_err() noexcept { s_err[0] = '\0'; }
 
 const char *path_in_use() noexcept {
-    return s_path[0] ? s_path : s_platform->default_path;
+    return s_path[0] ? s_path : s_platform->default_path();
 }
 
 QH_EXPORT int QH_CALL hosts_set_path(const char *path) noexcept {

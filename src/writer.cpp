@@ -10,6 +10,8 @@
 namespace {
 
 const std::size_t TMP_PATH_SIZE = 8300;
+// Room for the file a save replaces, so that "<target>.tmp" always fits.
+const std::size_t TARGET_SIZE = TMP_PATH_SIZE - sizeof ".tmp" + 1;
 
 // Collects output lines so that the file is written in large blocks.
 class output {
@@ -73,11 +75,16 @@ bool put_all(output &out) {
 QH_EXPORT int QH_CALL hosts_save(void) noexcept {
     clear_err();
     const qh_platform *os = s_platform;
-    const char *path = path_in_use();
+    sys_error err{};
+    // A symbolic link stays as it is: the save replaces the file it leads to.
+    char path[TARGET_SIZE];
+    if (os->resolve_target(path_in_use(), path, sizeof path, &err) != 0) {
+        set_err("not replacing %s: %s", path, err.text);
+        return -1;
+    }
     char tmp[TMP_PATH_SIZE];
     std::snprintf(tmp, sizeof tmp, "%s.tmp", path);
 
-    sys_error err{};
     qh_file *file = os->create_temp(tmp, path, &err);
     if (file == nullptr) {
         set_err("cannot open %s for writing: %s", tmp, err.text);
@@ -98,7 +105,15 @@ QH_EXPORT int QH_CALL hosts_save(void) noexcept {
     // The old file is replaced only when it is absent or nobody else holds
     // it open; the replace itself is a single step, so there is never a
     // moment without a hosts file.
-    if (os->probe(path, &err) == PROBE_BLOCKED || os->replace(tmp, path, &err) != 0) {
+    replace_result replaced = REPLACE_FAILED;
+    if (os->probe(path, &err) != PROBE_BLOCKED)
+        replaced = os->replace(tmp, path, &err);
+    if (replaced == REPLACE_FAILED_TEMP_KEPT) {
+        set_err("rename %s -> %s failed: %s; the new content is kept in %s", tmp, path, err.text,
+                tmp);
+        return -1;
+    }
+    if (replaced != REPLACED) {
         os->remove_file(tmp);
         set_err("rename %s -> %s failed: %s", tmp, path, err.text);
         return -1;

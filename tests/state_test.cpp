@@ -11,7 +11,7 @@ TEST_F(StateTest, NullOrEmptyPathSelectsTheDefault) {
     for (const char *choice : {static_cast<const char *>(nullptr), ""}) {
         ASSERT_EQ(hosts_set_path(hosts.c_str()), 1);
         EXPECT_EQ(hosts_set_path(choice), 1);
-        EXPECT_STREQ(path_in_use(), native_platform.default_path);
+        EXPECT_STREQ(path_in_use(), native_platform.default_path());
         EXPECT_STREQ(hosts_last_error(), "");
     }
 }

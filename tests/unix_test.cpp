@@ -1,13 +1,19 @@
 // Behaviour of the POSIX platform layer.
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <future>
 #include <string>
 
 #include "hosts_internal.h"
@@ -42,7 +48,7 @@ int in_private_mount_namespace(Body body) {
 
 }  // namespace
 
-TEST_F(UnixTest, DefaultPathIsEtcHosts) { EXPECT_STREQ(native_platform.default_path, "/etc/hosts"); }
+TEST_F(UnixTest, DefaultPathIsEtcHosts) { EXPECT_STREQ(native_platform.default_path(), "/etc/hosts"); }
 
 TEST_F(UnixTest, SaveKeepsThePermissionBits) {
     write_bytes(hosts, "1.2.3.4 a\n");
@@ -67,20 +73,112 @@ TEST_F(UnixTest, TemporarySymlinkIsNotFollowed) {
 
 TEST_F(UnixTest, InPlaceOverwriteCopiesTheWholeFile) {
     const std::string tmp = hosts + ".tmp";
-    std::string big(300000, 'x');
-    write_bytes(hosts, "old content that is longer than nothing\n");
-    ASSERT_EQ(chmod(hosts.c_str(), 0604), 0);
-    write_bytes(tmp, big);
-    sys_error err{};
-    ASSERT_EQ(overwrite_in_place(tmp.c_str(), hosts.c_str(), &err), 0) << err.text;
-    EXPECT_EQ(read_bytes(hosts), big);
-    struct stat after;
-    ASSERT_EQ(stat(hosts.c_str(), &after), 0);
-    EXPECT_EQ(after.st_mode & 07777, 0604u);
+    for (const std::string &content : {std::string(300000, 'x'), std::string("short\n"), std::string()}) {
+        SCOPED_TRACE(content.size());
+        write_bytes(hosts, "old content that is longer than a short line\n");
+        ASSERT_EQ(chmod(hosts.c_str(), 0604), 0);
+        write_bytes(tmp, content);
+        sys_error err{};
+        ASSERT_EQ(overwrite_in_place(tmp.c_str(), hosts.c_str(), &err), REPLACED) << err.text;
+        EXPECT_EQ(read_bytes(hosts), content);
+        struct stat after;
+        ASSERT_EQ(stat(hosts.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode & 07777, 0604u);
 
-    EXPECT_EQ(overwrite_in_place(dir.file("absent").c_str(), hosts.c_str(), &err), -1);
-    EXPECT_STREQ(err.text, "No such file or directory");
-    EXPECT_EQ(read_bytes(hosts), big);
+        EXPECT_EQ(overwrite_in_place(dir.file("absent").c_str(), hosts.c_str(), &err), REPLACE_FAILED);
+        EXPECT_STREQ(err.text, "No such file or directory");
+        EXPECT_EQ(read_bytes(hosts), content);
+    }
+}
+
+namespace {
+
+int writes_left;          // writes of the new content that go through
+int restore_writes_left;  // writes after the first failure that go through
+bool failed_once;
+
+int no_room(int, off_t) { return ENOSPC; }
+
+// Lets the counted writes through; the next one writes half its bytes and
+// fails.
+ssize_t failing_write_at(int fd, const void *data, std::size_t size, off_t offset) {
+    int &left = failed_once ? restore_writes_left : writes_left;
+    if (left-- > 0)
+        return native_unix_calls.write_at(fd, data, size, offset);
+    failed_once = true;
+    if (native_unix_calls.write_at(fd, data, size / 2, offset) < 0)
+        return -1;
+    errno = EIO;
+    return -1;
+}
+
+// Replaces the hosts file in place, as for a mount point, with the fault
+// table above.
+replace_result replace_in_place(const char *tmp, const char *target, sys_error *err) {
+    return overwrite_in_place(tmp, target, err);
+}
+
+}  // namespace
+
+// An in-place copy that fails leaves the old bytes; only when they cannot be
+// put back does the temporary file stay, named in the error.
+TEST_F(UnixTest, FailedInPlaceCopyPutsTheOldBytesBack) {
+    const std::string old_content = "1.1.1.1 old # the old file\n# comment line\n" + std::string(100000, '#') + "\n";
+    const std::string tmp = hosts + ".tmp";
+    const std::string failed = "rename " + tmp + " -> " + hosts + " failed: ";
+    const unix_calls full_disk = {
+        .reserve = no_room,
+        .write_at = native_unix_calls.write_at,
+        .set_xattr = native_unix_calls.set_xattr,
+    };
+    const unix_calls failing_disk = {
+        .reserve = native_unix_calls.reserve,
+        .write_at = failing_write_at,
+        .set_xattr = native_unix_calls.set_xattr,
+    };
+    const struct {
+        const char *what;
+        const unix_calls *calls;
+        int writes;
+        int restore_writes;
+        std::string error;
+    } cases[] = {
+        {"no room", &full_disk, 0, 0, failed + "No space left on device"},
+        {"first write fails", &failing_disk, 0, 1, failed + "Input/output error"},
+        {"later write fails", &failing_disk, 3, 1, failed + "Input/output error"},
+        {"restoring fails too", &failing_disk, 3, 0,
+         failed + "Input/output error; restoring the old content failed too: Input/output error; "
+                  "the new content is kept in " + tmp},
+    };
+    add_many_records(8000);
+    const std::string expected = dir.file("expected");
+    ASSERT_EQ(hosts_set_path(expected.c_str()), 1);
+    ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+    const std::string new_content = read_bytes(expected);
+    ASSERT_EQ(hosts_set_path(hosts.c_str()), 1);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        write_bytes(hosts, old_content);
+        qh_platform in_place = native_platform;
+        in_place.replace = replace_in_place;
+        s_platform = &in_place;
+        s_unix_calls = c.calls;
+        writes_left = c.writes;
+        restore_writes_left = c.restore_writes;
+        failed_once = false;
+
+        EXPECT_EQ(hosts_save(), -1);
+        s_unix_calls = &native_unix_calls;
+        s_platform = &native_platform;
+        EXPECT_EQ(hosts_last_error(), c.error);
+        const bool temp_kept = c.restore_writes == 0 && c.calls == &failing_disk;
+        EXPECT_EQ(fs::exists(tmp), temp_kept);
+        if (temp_kept)
+            EXPECT_EQ(read_bytes(tmp), new_content);
+        else
+            EXPECT_EQ(read_bytes(hosts), old_content);
+        EXPECT_EQ(hosts_count(), 8000);
+    }
 }
 
 // A container's hosts file is a bind mount that cannot be renamed over; the
@@ -101,6 +199,41 @@ TEST_F(UnixTest, BindMountedFileIsOverwrittenInPlace) {
         GTEST_SKIP() << "no permission to make a private mount namespace and bind-mount a file";
     EXPECT_EQ(status, 0);
     EXPECT_EQ(read_bytes(mounted), "2.2.2.2 new # in place\n");
+}
+
+// A container's hosts file bind-mounted from a small, nearly full file
+// system: the in-place save runs out of room and must fail before the first
+// old byte changes.
+TEST_F(UnixTest, BindMountedFileOnAFullFileSystemKeepsItsBytes) {
+    const std::string old_content = "# kept by the container runtime\n127.0.0.1 localhost\n10.0.0.1 host.docker.lan\n";
+    const std::string small = dir.file("small");
+    ASSERT_TRUE(fs::create_directory(small));
+    write_bytes(hosts, "");
+    add_many_records(3000);
+    const std::string expected_error = "rename " + hosts + ".tmp -> " + hosts + " failed: No space left on device";
+    int status = in_private_mount_namespace([&] {
+        const std::string source = small + "/hosts";
+        if (mount("qh-small", small.c_str(), "tmpfs", 0, "size=64k") != 0)
+            return 77;
+        std::FILE *file = std::fopen(source.c_str(), "wb");
+        if (file == nullptr || std::fputs(old_content.c_str(), file) < 0 || std::fclose(file) != 0)
+            return 2;
+        if (mount(source.c_str(), hosts.c_str(), nullptr, MS_BIND, nullptr) != 0)
+            return 77;
+        if (hosts_save() != -1 || expected_error != hosts_last_error()) {
+            std::fprintf(stderr, "save gave: %s\n", hosts_last_error());
+            return 3;
+        }
+        if (fs::exists(hosts + ".tmp"))
+            return 4;
+        char back[256] = {};
+        file = std::fopen(hosts.c_str(), "rb");
+        std::size_t got = file != nullptr ? std::fread(back, 1, sizeof back - 1, file) : 0;
+        return got == old_content.size() && old_content == back ? 0 : 5;
+    });
+    if (status == 77)
+        GTEST_SKIP() << "no permission to mount a small file system and bind-mount a file in a private mount namespace";
+    EXPECT_EQ(status, 0) << "2: setup, 3: save result, 4: temporary file left, 5: old file changed";
 }
 
 // A write refused part-way through the temporary file: the file-size limit

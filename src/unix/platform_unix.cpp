@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <dlfcn.h>
@@ -10,8 +11,10 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include "../hosts_internal.h"
 #include "../platform.h"
 #include "platform_unix.h"
 
@@ -27,6 +30,8 @@ int fail(sys_error *err) {
     describe(errno, err);
     return -1;
 }
+
+void say(const char *text, sys_error *err) { std::snprintf(err->text, sizeof err->text, "%s", text); }
 
 // A file handle is the descriptor plus one, so that descriptor 0 is not null.
 qh_file *as_file(int fd) { return reinterpret_cast<qh_file *>(static_cast<std::intptr_t>(fd) + 1); }
@@ -71,6 +76,150 @@ void sync_parent_dir(const char *path) {
     }
 }
 
+const char *default_path() { return "/etc/hosts"; }
+
+std::FILE *open_for_reading(const char *path, open_result *result, sys_error *err) {
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        *result = errno == ENOENT ? OPEN_ABSENT : OPEN_FAILED;
+        fail(err);
+        return nullptr;
+    }
+    struct stat st;
+    std::FILE *file = nullptr;
+    if (::fstat(fd, &st) != 0)
+        *result = OPEN_FAILED;
+    else if (!S_ISREG(st.st_mode))
+        *result = OPEN_NOT_REGULAR;
+    else if ((file = ::fdopen(fd, "rb")) == nullptr)
+        *result = OPEN_FAILED;
+    else
+        *result = OPENED;
+    if (file == nullptr) {
+        fail(err);
+        ::close(fd);
+    }
+    return file;
+}
+
+// Follows symbolic links at the end of `path` to the file they lead to; a
+// relative link is taken from the folder of the link.
+int resolve_target(const char *path, char *target, std::size_t size, sys_error *err) {
+    if (std::snprintf(target, size, "%s", path) >= static_cast<int>(size)) {
+        describe(ENAMETOOLONG, err);
+        return -1;
+    }
+    for (int links = 0;; ++links) {
+        struct stat st;
+        if (::lstat(target, &st) != 0)
+            return errno == ENOENT ? 0 : fail(err);
+        if (S_ISREG(st.st_mode))
+            return 0;
+        if (!S_ISLNK(st.st_mode)) {
+            say("not a regular file", err);
+            return -1;
+        }
+        char link[PATH_MAX_LEN];
+        ssize_t len = ::readlink(target, link, sizeof link - 1);
+        if (len < 0)
+            return fail(err);
+        link[len] = '\0';
+        const char *slash = std::strrchr(target, '/');
+        int folder = link[0] == '/' || slash == nullptr ? 0 : static_cast<int>(slash - target + 1);
+        char next[PATH_MAX_LEN];
+        int next_len = std::snprintf(next, sizeof next, "%.*s%s", folder, target, link);
+        if (links == 40 || next_len >= static_cast<int>(size) || next_len >= static_cast<int>(sizeof next)) {
+            describe(links == 40 ? ELOOP : ENAMETOOLONG, err);
+            return -1;
+        }
+        std::memcpy(target, next, static_cast<std::size_t>(next_len) + 1);
+    }
+}
+
+// A buffer from the library's allocator, freed when it goes out of scope.
+class heap_buffer {
+public:
+    explicit heap_buffer(std::size_t size) : data_(static_cast<char *>(s_realloc(nullptr, size ? size : 1))) {}
+    ~heap_buffer() { std::free(data_); }
+    heap_buffer(const heap_buffer &) = delete;
+    heap_buffer &operator=(const heap_buffer &) = delete;
+    char *get() const { return data_; }
+
+private:
+    char *data_;
+};
+
+// An extended attribute that this process may not read or set, or that the
+// file system does not take, is left out; not so the SELinux label: a file
+// without it may be unreadable to a confined resolver.
+bool may_leave_out(const char *name, int code) {
+    bool refused = code == ENOTSUP || code == EPERM || code == EACCES || code == ENODATA;
+    return refused && std::strcmp(name, "security.selinux") != 0;
+}
+
+int xattr_failed(const char *name, sys_error *err) {
+    if (may_leave_out(name, errno))
+        return 0;
+    std::snprintf(err->text, sizeof err->text, "cannot copy %s: %s", name, std::strerror(errno));
+    return -1;
+}
+
+int copy_xattr(int from, int to, const char *name, sys_error *err) {
+    ssize_t size = ::fgetxattr(from, name, nullptr, 0);
+    if (size < 0)
+        return xattr_failed(name, err);
+    heap_buffer value(static_cast<std::size_t>(size));
+    if (value.get() == nullptr) {
+        describe(ENOMEM, err);
+        return -1;
+    }
+    size = ::fgetxattr(from, name, value.get(), static_cast<std::size_t>(size));
+    if (size < 0 ||
+        s_unix_calls->set_xattr(to, name, value.get(), static_cast<std::size_t>(size)) != 0)
+        return xattr_failed(name, err);
+    return 0;
+}
+
+int copy_xattrs(int from, int to, sys_error *err) {
+    ssize_t size = ::flistxattr(from, nullptr, 0);
+    if (size <= 0)
+        return size == 0 || errno == ENOTSUP ? 0 : fail(err);
+    heap_buffer names(static_cast<std::size_t>(size));
+    if (names.get() == nullptr) {
+        describe(ENOMEM, err);
+        return -1;
+    }
+    size = ::flistxattr(from, names.get(), static_cast<std::size_t>(size));
+    if (size < 0)
+        return fail(err);
+    for (const char *name = names.get(); name < names.get() + size; name += std::strlen(name) + 1) {
+        if (copy_xattr(from, to, name, err) != 0)
+            return -1;
+    }
+    return 0;
+}
+
+// Gives the new file what the old one had beyond its bytes: owner and group
+// (as root), extended attributes (SELinux label, ACLs) and mode bits with
+// set-user-ID and set-group-ID. The owner goes first because a change of
+// owner clears those two bits.
+int copy_metadata(const char *target, int to, sys_error *err) {
+    int from = ::open(target, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (from < 0)
+        return errno == ENOENT ? 0 : fail(err);
+    struct stat old;
+    int rc = ::fstat(from, &old) == 0 ? 0 : fail(err);
+    if (rc == 0 && ::geteuid() == 0 && ::fchown(to, old.st_uid, old.st_gid) != 0)
+        rc = fail(err);
+    if (rc == 0)
+        rc = copy_xattrs(from, to, err);
+    if (rc == 0 && ::fchmod(to, old.st_mode & 07777) != 0)
+        rc = fail(err);
+    ::close(from);
+    return rc;
+}
+
 qh_file *create_temp(const char *tmp, const char *target, sys_error *err) {
     // A stale or planted temporary name is removed, not followed: unlink acts
     // on a symlink itself, and O_EXCL | O_NOFOLLOW refuses one that reappears.
@@ -83,16 +232,10 @@ qh_file *create_temp(const char *tmp, const char *target, sys_error *err) {
         fail(err);
         return nullptr;
     }
-    if (has_old) {
-        bool ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-        if (ok && ::geteuid() == 0)
-            ok = ::fchown(fd, old.st_uid, old.st_gid) == 0;
-        if (!ok) {
-            fail(err);
-            ::close(fd);
-            ::unlink(tmp);
-            return nullptr;
-        }
+    if (has_old && copy_metadata(target, fd, err) != 0) {
+        ::close(fd);
+        ::unlink(tmp);
+        return nullptr;
     }
     return as_file(fd);
 }
@@ -119,17 +262,19 @@ probe_result probe(const char *path, sys_error *err) {
     return PROBE_BLOCKED;
 }
 
-int replace(const char *tmp, const char *target, sys_error *err) {
+replace_result replace(const char *tmp, const char *target, sys_error *err) {
     if (::rename(tmp, target) == 0) {
         sync_parent_dir(target);
-        return 0;
+        return REPLACED;
     }
-    if (errno != EBUSY)
-        return fail(err);
-    if (overwrite_in_place(tmp, target, err) != 0)
-        return -1;
-    ::unlink(tmp);
-    return 0;
+    if (errno != EBUSY) {
+        fail(err);
+        return REPLACE_FAILED;
+    }
+    replace_result result = overwrite_in_place(tmp, target, err);
+    if (result == REPLACED)
+        ::unlink(tmp);
+    return result;
 }
 
 // sd-bus, declared here so that libsystemd is needed only at run time.
@@ -214,54 +359,166 @@ int run_fallback() {
 
 }  // namespace
 
+namespace {
+
+// Reads all `size` bytes at `offset`, or fails.
+int read_at(int fd, char *data, std::size_t size, off_t offset, sys_error *err) {
+    while (size > 0) {
+        ssize_t n = ::pread(fd, data, size, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            describe(n < 0 ? errno : EIO, err);
+            return -1;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return 0;
+}
+
+int write_at(int fd, const char *data, std::size_t size, off_t offset, sys_error *err) {
+    while (size > 0) {
+        ssize_t n = s_unix_calls->write_at(fd, data, size, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            describe(n < 0 ? errno : EIO, err);
+            return -1;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return 0;
+}
+
+// Copies the whole of `in` to the start of `out` and cuts `out` to that size.
+int copy_over(int in, std::size_t size, int out, sys_error *err) {
+    char buf[64 * 1024];
+    for (std::size_t done = 0; done < size;) {
+        std::size_t chunk = size - done < sizeof buf ? size - done : sizeof buf;
+        off_t offset = static_cast<off_t>(done);
+        if (read_at(in, buf, chunk, offset, err) != 0 || write_at(out, buf, chunk, offset, err) != 0)
+            return -1;
+        done += chunk;
+    }
+    if (::ftruncate(out, static_cast<off_t>(size)) != 0 || ::fsync(out) != 0)
+        return fail(err);
+    return 0;
+}
+
+int put_back(int out, const char *old, std::size_t size, sys_error *err) {
+    if (write_at(out, old, size, 0, err) != 0)
+        return -1;
+    if (::ftruncate(out, static_cast<off_t>(size)) != 0 || ::fsync(out) != 0)
+        return fail(err);
+    return 0;
+}
+
+replace_result restore_failed(const char *reason, sys_error *err) {
+    std::size_t used = std::strlen(err->text);
+    std::snprintf(err->text + used, sizeof err->text - used,
+                  "; restoring the old content failed too: %s", reason);
+    return REPLACE_FAILED_TEMP_KEPT;
+}
+
+// With both files open: the old bytes are kept in memory, the room for the
+// new content is taken before the first old byte changes, and after a
+// failure part-way the old bytes are written back.
+replace_result overwrite_open(int in, int out, sys_error *err) {
+    struct stat new_st;
+    struct stat old_st;
+    if (::fstat(in, &new_st) != 0 || ::fstat(out, &old_st) != 0) {
+        fail(err);
+        return REPLACE_FAILED;
+    }
+    std::size_t new_size = static_cast<std::size_t>(new_st.st_size);
+    std::size_t old_size = static_cast<std::size_t>(old_st.st_size);
+    heap_buffer old(old_size);
+    if (old.get() == nullptr) {
+        describe(ENOMEM, err);
+        return REPLACE_FAILED;
+    }
+    if (read_at(out, old.get(), old_size, 0, err) != 0)
+        return REPLACE_FAILED;
+    if (new_size > old_size) {
+        int code = s_unix_calls->reserve(out, static_cast<off_t>(new_size));
+        if (code != 0) {
+            describe(code, err);
+            // A reservation that failed part-way may have lengthened the file.
+            if (::ftruncate(out, static_cast<off_t>(old_size)) == 0)
+                return REPLACE_FAILED;
+            return restore_failed(std::strerror(errno), err);
+        }
+    }
+    if (copy_over(in, new_size, out, err) == 0)
+        return REPLACED;
+    sys_error restore{};
+    if (put_back(out, old.get(), old_size, &restore) == 0)
+        return REPLACE_FAILED;
+    return restore_failed(restore.text, err);
+}
+
+int reserve(int fd, off_t size) { return ::posix_fallocate(fd, 0, size); }
+
+ssize_t pwrite_fd(int fd, const void *data, std::size_t size, off_t offset) {
+    return ::pwrite(fd, data, size, offset);
+}
+
+int set_xattr(int fd, const char *name, const void *value, std::size_t size) {
+    return ::fsetxattr(fd, name, value, size, 0);
+}
+
+}  // namespace
+
 // When the hosts file is a mount point (a container's bind-mounted
 // /etc/hosts) it cannot be renamed over; copying in place is the only way,
 // and the one case where a crash mid-copy can leave a partial file.
-int overwrite_in_place(const char *tmp, const char *target, sys_error *err) {
+replace_result overwrite_in_place(const char *tmp, const char *target, sys_error *err) {
     int in = ::open(tmp, O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        return fail(err);
-    int out = ::open(target, O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (in < 0) {
+        fail(err);
+        return REPLACE_FAILED;
+    }
+    // Read and write: the old bytes are read from the same descriptor.
+    int out = ::open(target, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (out < 0) {
         fail(err);
         ::close(in);
-        return -1;
+        return REPLACE_FAILED;
     }
-    char buf[64 * 1024];
-    int rc = 0;
-    for (;;) {
-        ssize_t n = ::read(in, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            rc = fail(err);
-            break;
-        }
-        if (n == 0 || (rc = write_fd(out, buf, static_cast<std::size_t>(n), err)) != 0)
-            break;
-    }
+    replace_result result = overwrite_open(in, out, err);
     ::close(in);
-    if (rc != 0) {
-        ::close(out);
-        return rc;
-    }
-    return sync_and_close(out, err);
+    ::close(out);
+    return result;
 }
 
+const unix_calls native_unix_calls = {
+    .reserve = reserve,
+    .write_at = pwrite_fd,
+    .set_xattr = set_xattr,
+};
+
+const unix_calls *s_unix_calls = &native_unix_calls;
+
 const qh_platform native_platform = {
-    "/etc/hosts",
-    create_temp,
-    write_all,
-    commit,
-    abandon,
-    remove_file,
-    probe,
-    replace,
-    "libsystemd.so.0",
-    "sd_bus_call_method",
-    "FlushCaches",
-    "errno",
-    "resolvectl flush-caches",
-    resolver_flush,
-    run_fallback,
+    .default_path = default_path,
+    .open_for_reading = open_for_reading,
+    .resolve_target = resolve_target,
+    .create_temp = create_temp,
+    .write_all = write_all,
+    .commit = commit,
+    .abandon = abandon,
+    .remove_file = remove_file,
+    .probe = probe,
+    .replace = replace,
+    .resolver_library = "libsystemd.so.0",
+    .resolver_lookup = "sd_bus_call_method",
+    .resolver_call = "FlushCaches",
+    .resolver_code_kind = "errno",
+    .fallback_command = "resolvectl flush-caches",
+    .resolver_flush = resolver_flush,
+    .run_fallback = run_fallback,
 };
