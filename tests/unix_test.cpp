@@ -13,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <future>
 #include <string>
 
@@ -58,6 +59,181 @@ TEST_F(UnixTest, SaveKeepsThePermissionBits) {
     struct stat after;
     ASSERT_EQ(stat(hosts.c_str(), &after), 0);
     EXPECT_EQ(after.st_mode & 07777, 0640u);
+}
+
+// A FIFO, a device or a folder is neither read nor replaced; a FIFO without
+// a writer must not make the load wait.
+TEST_F(UnixTest, SpecialFilesAreNeitherReadNorReplaced) {
+    const struct {
+        const char *what;
+        int (*make)(const char *path);
+        mode_t type;
+    } cases[] = {
+        {"FIFO", [](const char *path) { return mkfifo(path, 0644); }, S_IFIFO},
+        {"folder", [](const char *path) { return mkdir(path, 0755); }, S_IFDIR},
+        {"device like /dev/urandom", [](const char *path) { return mknod(path, S_IFCHR | 0644, makedev(1, 9)); }, S_IFCHR},
+    };
+    const std::string link = dir.file("link");
+    ASSERT_EQ(symlink("hosts", link.c_str()), 0);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(hosts);
+        if (c.make(hosts.c_str()) != 0) {
+            std::printf("cannot make a %s here (%s); case left out\n", c.what, std::strerror(errno));
+            continue;
+        }
+        for (const std::string &path : {hosts, link}) {
+            ASSERT_EQ(hosts_set_path(path.c_str()), 1);
+            ASSERT_GE(hosts_add("9.9.9.9", "loaded.before", nullptr), 0);
+            auto load = std::async(std::launch::async, hosts_load);
+            if (load.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+                // Let a load that waits for a writer go, then fail.
+                close(open(hosts.c_str(), O_WRONLY | O_NONBLOCK));
+                FAIL() << "the load waited for a writer";
+            }
+            EXPECT_EQ(load.get(), -1);
+            EXPECT_EQ(hosts_last_error(), "cannot open " + path + ": not a regular file");
+            EXPECT_EQ(hosts_count(), 0);
+
+            ASSERT_EQ(hosts_add("1.2.3.4", "new", nullptr), 0);
+            EXPECT_EQ(hosts_save(), -1);
+            EXPECT_EQ(hosts_last_error(), "not replacing " + hosts + ": not a regular file");
+            struct stat after;
+            ASSERT_EQ(lstat(hosts.c_str(), &after), 0);
+            EXPECT_EQ(after.st_mode & S_IFMT, c.type);
+            EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+            EXPECT_TRUE(fs::is_symlink(link));
+        }
+    }
+}
+
+// The save replaces the file at the end of the links and leaves every link
+// as it was; the temporary file goes beside that file.
+TEST_F(UnixTest, SymlinkedFileKeepsItsLink) {
+    const std::string real = dir.file("real");
+    ASSERT_TRUE(fs::create_directory(real));
+    const std::string target = real + "/hosts";
+    const std::string middle = dir.file("middle");
+    const struct {
+        const char *what;
+        std::string link_text;
+        bool chain;
+    } cases[] = {
+        {"relative link", "real/hosts", false},
+        {"absolute link", target, false},
+        {"link to a link", "middle", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(hosts);
+        fs::remove(middle);
+        ASSERT_EQ(symlink(c.link_text.c_str(), hosts.c_str()), 0);
+        if (c.chain) {
+            ASSERT_EQ(symlink("real/../real/hosts", middle.c_str()), 0);
+        }
+        write_bytes(target, "1.1.1.1 old\n");
+        ASSERT_EQ(hosts_load(), 1) << hosts_last_error();
+        ASSERT_EQ(hosts_add("2.2.2.2", "new", nullptr), 1);
+        ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+        EXPECT_EQ(fs::read_symlink(hosts).string(), c.link_text);
+        EXPECT_EQ(read_bytes(target), "1.1.1.1 old\n2.2.2.2 new\n");
+        EXPECT_FALSE(fs::exists(target + ".tmp"));
+        EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+    }
+
+    // The error texts name the file the save works on.
+    qh_platform injected = native_platform;
+    injected.replace = [](const char *, const char *, sys_error *err) {
+        std::snprintf(err->text, sizeof err->text, "injected");
+        return REPLACE_FAILED;
+    };
+    s_platform = &injected;
+    EXPECT_EQ(hosts_save(), -1);
+    s_platform = &native_platform;
+    const std::string resolved = dir.file("real/../real/hosts");
+    EXPECT_EQ(hosts_last_error(), "rename " + resolved + ".tmp -> " + resolved + " failed: injected");
+    EXPECT_EQ(fs::read_symlink(hosts).string(), "middle");
+
+    // A dangling link gets its file; a loop of links is refused.
+    fs::remove(target);
+    ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+    EXPECT_EQ(read_bytes(target), "1.1.1.1 old\n2.2.2.2 new\n");
+    fs::remove(middle);
+    ASSERT_EQ(symlink("hosts", middle.c_str()), 0);
+    EXPECT_EQ(hosts_save(), -1);
+    EXPECT_EQ(std::string(hosts_last_error()).rfind("not replacing ", 0), 0u) << hosts_last_error();
+    EXPECT_NE(std::string(hosts_last_error()).find(": Too many levels of symbolic links"), std::string::npos);
+    EXPECT_EQ(fs::read_symlink(hosts).string(), "middle");
+}
+
+// Owner, mode bits with set-user-ID and set-group-ID, and extended
+// attributes (here a user attribute and an SELinux label) survive a save.
+TEST_F(UnixTest, SaveKeepsOwnerModeAndExtendedAttributes) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "giving a file to another owner needs root";
+    const char label[] = "system_u:object_r:net_conf_t:s0";
+    for (mode_t mode : {04755, 02750, 06711, 0640}) {
+        SCOPED_TRACE(mode);
+        write_bytes(hosts, "1.2.3.4 a\n");
+        ASSERT_EQ(chown(hosts.c_str(), 1234, 4321), 0);
+        ASSERT_EQ(chmod(hosts.c_str(), mode), 0);
+        ASSERT_EQ(setxattr(hosts.c_str(), "user.qh-note", "kept", 4, 0), 0);
+        bool labelled = setxattr(hosts.c_str(), "security.selinux", label, sizeof label, 0) == 0;
+        ASSERT_EQ(hosts_load(), 1);
+        ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+        struct stat after;
+        ASSERT_EQ(stat(hosts.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode & 07777, mode);
+        EXPECT_EQ(after.st_uid, 1234u);
+        EXPECT_EQ(after.st_gid, 4321u);
+        char value[64] = {};
+        EXPECT_EQ(getxattr(hosts.c_str(), "user.qh-note", value, sizeof value), 4);
+        EXPECT_STREQ(value, "kept");
+        if (labelled) {
+            EXPECT_EQ(getxattr(hosts.c_str(), "security.selinux", value, sizeof value), static_cast<ssize_t>(sizeof label));
+            EXPECT_STREQ(value, label);
+        }
+    }
+}
+
+namespace {
+
+int refuse_xattr(int, const char *, const void *, std::size_t) {
+    errno = EPERM;
+    return -1;
+}
+
+}  // namespace
+
+// Another attribute that cannot be set is left out; a label that cannot be
+// set fails the save before anything changes.
+TEST_F(UnixTest, LabelThatCannotBeCopiedFailsTheSave) {
+    const char label[] = "system_u:object_r:net_conf_t:s0";
+    write_bytes(hosts, "1.2.3.4 a\n");
+    ASSERT_EQ(setxattr(hosts.c_str(), "user.qh-note", "kept", 4, 0), 0);
+    const unix_calls refusing = {
+        .reserve = native_unix_calls.reserve,
+        .write_at = native_unix_calls.write_at,
+        .set_xattr = refuse_xattr,
+    };
+    s_unix_calls = &refusing;
+    ASSERT_EQ(hosts_load(), 1);
+    ASSERT_GE(hosts_add("5.6.7.8", "b", nullptr), 0);
+    int unlabelled = hosts_save();
+    std::string unlabelled_error = hosts_last_error();
+    bool labelled = setxattr(hosts.c_str(), "security.selinux", label, sizeof label, 0) == 0;
+    int labelled_rc = labelled ? hosts_save() : 0;
+    std::string labelled_error = hosts_last_error();
+    s_unix_calls = &native_unix_calls;
+
+    EXPECT_EQ(unlabelled, 1) << unlabelled_error;
+    EXPECT_EQ(read_bytes(hosts), "1.2.3.4 a\n5.6.7.8 b\n");
+    if (!labelled)
+        GTEST_SKIP() << "no permission to set an SELinux label here";
+    EXPECT_EQ(labelled_rc, -1);
+    EXPECT_EQ(labelled_error, "cannot open " + hosts + ".tmp for writing: cannot copy security.selinux: Operation not permitted");
+    EXPECT_EQ(read_bytes(hosts), "1.2.3.4 a\n5.6.7.8 b\n");
+    EXPECT_FALSE(fs::exists(hosts + ".tmp"));
 }
 
 TEST_F(UnixTest, TemporarySymlinkIsNotFollowed) {

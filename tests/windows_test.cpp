@@ -1,11 +1,13 @@
 // Behaviour of the Windows platform layer, run under wine.
 #include <windows.h>
 
+#include <random>
 #include <string>
 
 #include "hosts_internal.h"
 #include "platform.h"
 #include "support/test_support.h"
+#include "win/platform_win.h"
 
 using WindowsTest = HostsTest;
 
@@ -22,8 +24,60 @@ void expect_save_refused(const std::string &hosts, const std::string &old_bytes)
 
 }  // namespace
 
-TEST_F(WindowsTest, DefaultPathIsTheSystemHostsFile) {
-    EXPECT_STREQ(native_platform.default_path, "C:\\Windows\\System32\\drivers\\etc\\hosts");
+// The default follows the system folder, but reads as the documented
+// constant on a standard installation, whatever the case of the letters.
+TEST_F(WindowsTest, DefaultPathComesFromTheSystemFolder) {
+    const std::string standard = "C:\\Windows\\System32\\drivers\\etc\\hosts";
+    const struct {
+        const char *system_dir;
+        std::string path;
+    } cases[] = {
+        {"C:\\Windows\\System32", standard},
+        {"c:\\windows\\system32", standard},
+        {"D:\\Windows\\System32", "D:\\Windows\\System32\\drivers\\etc\\hosts"},
+        {"C:\\WINNT\\System32", "C:\\WINNT\\System32\\drivers\\etc\\hosts"},
+        {"", standard},
+    };
+    for (const auto &c : cases) {
+        char room[PATH_ROOM];
+        EXPECT_EQ(hosts_path_in(c.system_dir, room, sizeof room), c.path) << c.system_dir;
+    }
+    char small[8];
+    EXPECT_EQ(hosts_path_in("E:\\Windows\\System32", small, sizeof small), standard);
+
+    char system_dir[MAX_PATH];
+    ASSERT_GT(GetSystemDirectoryA(system_dir, sizeof system_dir), 0u);
+    char room[PATH_ROOM];
+    const std::string expected = hosts_path_in(system_dir, room, sizeof room);
+    ASSERT_EQ(hosts_set_path(nullptr), 1);
+    EXPECT_EQ(path_in_use(), expected) << system_dir;
+}
+
+// A folder, a device or a pipe is neither read nor replaced; reading a pipe
+// would wait for its writer.
+TEST_F(WindowsTest, SpecialFilesAreNeitherReadNorReplaced) {
+    const std::string pipe = "\\\\.\\pipe\\qh-test-" + std::to_string(std::random_device()());
+    HANDLE server = CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 4, 4096, 4096, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(fs::create_directory(hosts));
+    for (const std::string &path : {hosts, std::string("NUL"), pipe}) {
+        SCOPED_TRACE(path);
+        ASSERT_EQ(hosts_set_path(path.c_str()), 1);
+        ASSERT_GE(hosts_add("9.9.9.9", "loaded.before", nullptr), 0);
+        EXPECT_EQ(hosts_load(), -1);
+        EXPECT_EQ(hosts_last_error(), "cannot open " + path + ": not a regular file");
+        EXPECT_EQ(hosts_count(), 0);
+    }
+    for (const std::string &path : {hosts, std::string("NUL")}) {
+        SCOPED_TRACE(path);
+        ASSERT_EQ(hosts_set_path(path.c_str()), 1);
+        ASSERT_GE(hosts_add("1.2.3.4", "new", nullptr), 0);
+        EXPECT_EQ(hosts_save(), -1);
+        EXPECT_EQ(hosts_last_error(), "not replacing " + path + ": not a regular file");
+    }
+    EXPECT_TRUE(fs::is_directory(hosts));
+    EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+    CloseHandle(server);
 }
 
 TEST_F(WindowsTest, FileOpenElsewhereIsNotReplaced) {
@@ -42,4 +96,23 @@ TEST_F(WindowsTest, ReadOnlyFileIsNotReplaced) {
     ASSERT_TRUE(SetFileAttributesA(hosts.c_str(), FILE_ATTRIBUTE_READONLY));
     expect_save_refused(hosts, "1.1.1.1 old\n");
     SetFileAttributesA(hosts.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A symbolic link stays a link; the save replaces the file it leads to.
+TEST_F(WindowsTest, SymlinkedFileKeepsItsLink) {
+    const std::string real = dir.file("real");
+    ASSERT_TRUE(fs::create_directory(real));
+    const std::string target = real + "\\hosts";
+    write_bytes(target, "1.1.1.1 old\n");
+    // Wine 8 answers TRUE without making a link.
+    if (!CreateSymbolicLinkA(hosts.c_str(), target.c_str(), 0) ||
+        GetFileAttributesA(hosts.c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "this system makes no symbolic links";
+    ASSERT_EQ(hosts_load(), 1) << hosts_last_error();
+    ASSERT_EQ(hosts_add("2.2.2.2", "new", nullptr), 1);
+    ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+    EXPECT_TRUE(GetFileAttributesA(hosts.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_EQ(read_bytes(target), "1.1.1.1 old\n2.2.2.2 new\n");
+    EXPECT_FALSE(fs::exists(target + ".tmp"));
+    EXPECT_FALSE(fs::exists(hosts + ".tmp"));
 }

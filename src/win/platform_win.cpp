@@ -1,12 +1,15 @@
 // Windows platform layer: the system hosts path, CreateFileA's exclusive
 // probe, MoveFileExA as the one-step replace, and dnsapi.dll / ipconfig.exe
 // for the resolver cache, both taken from the system directory only.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include <io.h>
 #include <windows.h>
 
 #include "../platform.h"
+#include "platform_win.h"
 
 namespace {
 
@@ -25,6 +28,94 @@ void describe(DWORD code, sys_error *err) {
 int fail(sys_error *err) {
     describe(GetLastError(), err);
     return -1;
+}
+
+void say(const char *text, sys_error *err) { std::snprintf(err->text, sizeof err->text, "%s", text); }
+
+const char *default_path() {
+    static char room[MAX_PATH + 32];
+    static const char *chosen = nullptr;
+    if (chosen == nullptr) {
+        char dir[MAX_PATH];
+        UINT len = GetSystemDirectoryA(dir, sizeof dir);
+        chosen = hosts_path_in(len > 0 && len < sizeof dir ? dir : "", room, sizeof room);
+    }
+    return chosen;
+}
+
+// A folder fails to open; a device (CON, NUL) or a pipe opens but is not a
+// disk file, and reading it could wait forever.
+std::FILE *open_for_reading(const char *path, open_result *result, sys_error *err) {
+    std::FILE *file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        int code = errno;
+        DWORD attributes = GetFileAttributesA(path);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            *result = OPEN_NOT_REGULAR;
+        else
+            *result = code == ENOENT ? OPEN_ABSENT : OPEN_FAILED;
+        std::snprintf(err->text, sizeof err->text, "%s", std::strerror(code));
+        return nullptr;
+    }
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        std::fclose(file);
+        *result = OPEN_NOT_REGULAR;
+        return nullptr;
+    }
+    *result = OPENED;
+    return file;
+}
+
+// Drops the long-path prefix that GetFinalPathNameByHandleA puts before a
+// drive letter or, as UNC, before a server name.
+const char *without_long_prefix(const char *path, char *room, std::size_t size) {
+    if (std::strncmp(path, "\\\\?\\UNC\\", 8) == 0) {
+        std::snprintf(room, size, "\\\\%s", path + 8);
+        return room;
+    }
+    return std::strncmp(path, "\\\\?\\", 4) == 0 ? path + 4 : path;
+}
+
+// Opens the file at `path` (following a symbolic link) only to look at it:
+// a folder, device or pipe is refused, and a link is replaced by its target.
+int resolve_target(const char *path, char *target, std::size_t size, sys_error *err) {
+    if (std::snprintf(target, size, "%s", path) >= static_cast<int>(size)) {
+        describe(ERROR_FILENAME_EXCED_RANGE, err);
+        return -1;
+    }
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return 0;  // absent, or a failure that the save's own steps report
+    HANDLE handle = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? fail(err) : 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    bool regular = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+                   !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    char final_path[PATH_ROOM];
+    DWORD len = 0;
+    if (regular && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        len = GetFinalPathNameByHandleA(handle, final_path, sizeof final_path,
+                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(handle);
+    if (!regular) {
+        say("not a regular file", err);
+        return -1;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return 0;
+    if (len == 0 || len >= sizeof final_path)
+        return fail(err);
+    char room[PATH_ROOM];
+    if (std::snprintf(target, size, "%s", without_long_prefix(final_path, room, sizeof room)) >=
+        static_cast<int>(size)) {
+        describe(ERROR_FILENAME_EXCED_RANGE, err);
+        return -1;
+    }
+    return 0;
 }
 
 qh_file *as_file(HANDLE handle) { return static_cast<qh_file *>(handle); }
@@ -91,10 +182,11 @@ probe_result probe(const char *path, sys_error *err) {
     return PROBE_BLOCKED;
 }
 
-int replace(const char *tmp, const char *target, sys_error *err) {
+replace_result replace(const char *tmp, const char *target, sys_error *err) {
     if (MoveFileExA(tmp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return 0;
-    return fail(err);
+        return REPLACED;
+    fail(err);
+    return REPLACE_FAILED;
 }
 
 using flush_fn = BOOL(WINAPI *)(void);
@@ -153,20 +245,31 @@ int run_fallback() {
 
 }  // namespace
 
+const char *hosts_path_in(const char *system_dir, char *room, std::size_t size) {
+    static const char standard_dir[] = "C:\\Windows\\System32";
+    static const char standard_path[] = "C:\\Windows\\System32\\drivers\\etc\\hosts";
+    if (system_dir[0] == '\0' || _stricmp(system_dir, standard_dir) == 0)
+        return standard_path;
+    int len = std::snprintf(room, size, "%s\\drivers\\etc\\hosts", system_dir);
+    return len > 0 && static_cast<std::size_t>(len) < size ? room : standard_path;
+}
+
 const qh_platform native_platform = {
-    "C:\\Windows\\System32\\drivers\\etc\\hosts",
-    create_temp,
-    write_all,
-    commit,
-    abandon,
-    remove_file,
-    probe,
-    replace,
-    "dnsapi.dll",
-    "DnsFlushResolverCache",
-    "DnsFlushResolverCache",
-    "Win32 error",
-    "ipconfig /flushdns",
-    resolver_flush,
-    run_fallback,
+    .default_path = default_path,
+    .open_for_reading = open_for_reading,
+    .resolve_target = resolve_target,
+    .create_temp = create_temp,
+    .write_all = write_all,
+    .commit = commit,
+    .abandon = abandon,
+    .remove_file = remove_file,
+    .probe = probe,
+    .replace = replace,
+    .resolver_library = "dnsapi.dll",
+    .resolver_lookup = "DnsFlushResolverCache",
+    .resolver_call = "DnsFlushResolverCache",
+    .resolver_code_kind = "Win32 error",
+    .fallback_command = "ipconfig /flushdns",
+    .resolver_flush = resolver_flush,
+    .run_fallback = run_fallback,
 };
