@@ -1,6 +1,7 @@
 // Any bytes as a hosts file: loading must give well-formed records with
 // strict JSON views, and one save must normalise the file so that loading
-// it back gives the same tables and saving again writes the same bytes.
+// it back gives the same tables and saving again writes the same bytes. A
+// file holding a NUL byte must be refused whole.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -71,6 +72,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::string &path = scratch_hosts();
     write_file(path, data, size);
 
+    // A file holding a NUL byte is refused whole, leaving empty tables.
+    if (std::memchr(data, '\0', size) != nullptr) {
+        const std::string refused = "cannot read " + path + ": it holds NUL bytes (UTF-16 or not a text file)";
+        if (hosts_load() != -1 || refused != hosts_last_error() || s_rec_count != 0 || s_pass_count != 0)
+            fail("a file with a NUL byte gave: %s", shown(hosts_last_error()).c_str());
+        return 0;
+    }
     expect_success(hosts_load(), "hosts_load");
     check_loaded_tables();
     tables first = snapshot();
