@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "hosts_internal.h"
+#include "load_memory.h"
 
 namespace {
 
@@ -97,8 +98,9 @@ int load_line(char *raw) {
 }
 
 // Reads `file` in chunks and hands each line to load_line. The buffer only
-// grows to hold the longest line, and each byte is scanned once.
-int read_lines(std::FILE *file, const char *path) {
+// grows to hold the longest line, and each byte is scanned once; `hash`
+// is fed every byte read.
+int read_lines(std::FILE *file, const char *path, content_hash *hash) {
     char *buf = nullptr;
     std::size_t cap = 0;
     std::size_t len = 0;
@@ -122,6 +124,7 @@ int read_lines(std::FILE *file, const char *path) {
             }
             break;
         }
+        hash->add(buf + len, got);
         std::size_t scan = len;
         std::size_t start = 0;
         len += got;
@@ -176,13 +179,17 @@ QH_EXPORT int QH_CALL hosts_load(void) noexcept {
     const char *path = path_in_use();
     std::FILE *file = std::fopen(path, "rb");
     if (file == nullptr) {
-        if (errno == ENOENT)
+        const int code = errno;
+        remember_load(path, code == ENOENT ? LOADED_ABSENT : LOAD_FAILED, nullptr);
+        if (code == ENOENT)
             return 1;
-        set_err("cannot open %s: %s", path, std::strerror(errno));
+        set_err("cannot open %s: %s", path, std::strerror(code));
         return -1;
     }
-    int rc = read_lines(file, path);
+    content_hash content;
+    int rc = read_lines(file, path, &content);
     std::fclose(file);
+    remember_load(path, rc < 0 ? LOAD_FAILED : LOADED_CONTENT, &content);
     if (rc < 0)
         reset_lists();
     return rc;

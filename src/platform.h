@@ -12,10 +12,12 @@ struct sys_error {
     char text[256];
 };
 
-enum probe_result {
-    PROBE_ABSENT,   // no file at the path: the replace may create it
-    PROBE_OPENED,   // opened for exclusive writing and closed again
-    PROBE_BLOCKED,  // present but not exclusively writable: leave it alone
+// Outcome of a file operation that another process can hold up for a moment.
+enum file_status {
+    FILE_OK,
+    FILE_ABSENT,  // no file at the path
+    FILE_BUSY,    // held by another process or another save: worth waiting for
+    FILE_FAILED,  // see the sys_error
 };
 
 enum resolver_result {
@@ -30,20 +32,32 @@ struct qh_file;
 struct qh_platform {
     const char *default_path;
 
-    // Creates (or truncates) `tmp` to receive the new content of `target`.
-    qh_file *(*create_temp)(const char *tmp, const char *target, sys_error *err);
+    // Creates `tmp` afresh to receive the new content of `target`, never
+    // following or writing through whatever was at that name. The open file
+    // is the save's lock: while it is open no other save of `target` can
+    // create, remove or rename `tmp`. FILE_BUSY: another save holds it.
+    file_status (*create_temp)(const char *tmp, const char *target, qh_file **file, sys_error *err);
     // Writes all `size` bytes or fails.
     int (*write_all)(qh_file *file, const void *data, std::size_t size,
                      sys_error *err);
-    // Flushes the data to stable storage and closes; the file is closed
-    // whether or not this succeeds.
+    // Flushes the data to stable storage; the file stays open.
     int (*commit)(qh_file *file, sys_error *err);
-    // Closes after a failure, without flushing.
-    void (*abandon)(qh_file *file);
-    int (*remove_file)(const char *path);
-    probe_result (*probe)(const char *path, sys_error *err);
-    // Puts `tmp` in the place of `target` in one step.
-    int (*replace)(const char *tmp, const char *target, sys_error *err);
+    // Removes the temporary file, still holding it, then closes it.
+    void (*discard)(qh_file *file, const char *tmp);
+    // Opens the file a save is about to replace, to read it.
+    file_status (*open_current)(const char *path, qh_file **file, sys_error *err);
+    // Reads up to `size` bytes: the count, 0 at the end, or -1.
+    long long (*read_some)(qh_file *file, void *data, std::size_t size, sys_error *err);
+    void (*close_file)(qh_file *file);
+    // FILE_OK when `path` can be opened for exclusive writing (opened and
+    // closed again); FILE_FAILED when it must be left alone.
+    file_status (*probe)(const char *path, sys_error *err);
+    // Puts the committed temporary file in the place of `target` in one
+    // step; the temporary file stays open (and locked) until close_file.
+    file_status (*replace)(qh_file *file, const char *tmp, const char *target, sys_error *err);
+    // A clock that only moves forward, in milliseconds, and a pause.
+    long long (*clock_ms)();
+    void (*sleep_ms)(int ms);
 
     // Names used in the flush messages.
     const char *resolver_library;

@@ -1,19 +1,22 @@
 // POSIX platform layer: /etc/hosts, rename(2) as the one-step replace, and
 // systemd-resolved for the resolver cache.
+#include "platform_unix.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "../platform.h"
-#include "platform_unix.h"
 
 extern char **environ;
 
@@ -26,6 +29,11 @@ void describe(int code, sys_error *err) {
 int fail(sys_error *err) {
     describe(errno, err);
     return -1;
+}
+
+file_status failed(sys_error *err) {
+    describe(errno, err);
+    return FILE_FAILED;
 }
 
 // A file handle is the descriptor plus one, so that descriptor 0 is not null.
@@ -54,16 +62,21 @@ int sync_and_close(int fd, sys_error *err) {
     return rc;
 }
 
-// Makes a rename durable: the directory entry, not only the data.
-void sync_parent_dir(const char *path) {
+// The folder holding `path`, for a lock or a flush.
+void parent_dir(const char *path, char (&dir)[PATH_MAX_LEN]) {
     const char *slash = std::strrchr(path, '/');
-    char dir[PATH_MAX_LEN];
     if (slash == nullptr)
         std::snprintf(dir, sizeof dir, ".");
     else if (slash == path)
         std::snprintf(dir, sizeof dir, "/");
     else
         std::snprintf(dir, sizeof dir, "%.*s", static_cast<int>(slash - path), path);
+}
+
+// Makes a rename durable: the directory entry, not only the data.
+void sync_parent_dir(const char *path) {
+    char dir[PATH_MAX_LEN];
+    parent_dir(path, dir);
     int fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
@@ -71,65 +84,205 @@ void sync_parent_dir(const char *path) {
     }
 }
 
-qh_file *create_temp(const char *tmp, const char *target, sys_error *err) {
-    // A stale or planted temporary name is removed, not followed: unlink acts
-    // on a symlink itself, and O_EXCL | O_NOFOLLOW refuses one that reappears.
-    ::unlink(tmp);
+// The temporary file is the lock of a save: its creator holds flock on it
+// from just after creating it until it has been renamed into place or
+// removed, and the kernel drops the lock when the process dies. A PATH.tmp
+// that nobody holds is left over from a killed save, or planted. The rules
+// that keep savers from removing or renaming one another's file:
+// - only the holder of a file's lock removes its name, and only after
+//   checking, under the lock, that the name still leads to that file;
+// - a creator that cannot lock its new file, or finds the name leading
+//   elsewhere once it holds the lock, leaves it to the saver that took it
+//   for stale (who removes it) and starts again;
+// - the owner renames its file while still holding the lock, so a saver
+//   that waited for that lock finds the name leading elsewhere when it
+//   finally gets it, and leaves the name alone.
+// A symlink, FIFO, socket or device at the name is never a save's file and
+// cannot be locked through the name without following it: it is removed
+// under a lock on the folder, so that two savers clearing it at once
+// cannot remove the file one of them has created in its place.
+bool same_file(const struct stat &a, const struct stat &b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool still_named(const char *name, int fd) {
+    struct stat by_name;
+    struct stat by_fd;
+    return ::lstat(name, &by_name) == 0 && ::fstat(fd, &by_fd) == 0 && same_file(by_name, by_fd);
+}
+
+file_status lock_status(int fd, sys_error *err) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return FILE_OK;
+    if (errno == EWOULDBLOCK)
+        return FILE_BUSY;
+    return failed(err);
+}
+
+file_status clear_unlockable(const char *tmp, const struct stat &seen, sys_error *err) {
+    char dir[PATH_MAX_LEN];
+    parent_dir(tmp, dir);
+    int dir_fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir_fd < 0)
+        return failed(err);
+    file_status status = lock_status(dir_fd, err);
+    struct stat now;
+    if (status == FILE_OK && ::lstat(tmp, &now) == 0 && same_file(now, seen) &&
+        ::unlink(tmp) != 0 && errno != ENOENT)
+        status = failed(err);
+    ::close(dir_fd);
+    return status;
+}
+
+// Removes a `tmp` that no save holds. FILE_OK: the name may be free now.
+file_status clear_stale(const char *tmp, sys_error *err) {
+    struct stat seen;
+    if (::lstat(tmp, &seen) != 0)
+        return errno == ENOENT ? FILE_OK : failed(err);
+    if (S_ISDIR(seen.st_mode)) {
+        describe(EISDIR, err);
+        return FILE_FAILED;
+    }
+    if (!S_ISREG(seen.st_mode))
+        return clear_unlockable(tmp, seen, err);
+    // Opened to read, never to write: a planted hard link's other name
+    // keeps its content whatever happens here.
+    int fd = ::open(tmp, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT || errno == ELOOP ? FILE_OK : failed(err);
+    file_status status = lock_status(fd, err);
+    if (status == FILE_OK && still_named(tmp, fd) && ::unlink(tmp) != 0 && errno != ENOENT)
+        status = failed(err);
+    ::close(fd);
+    return status;
+}
+
+bool copy_mode_and_owner(int fd, const struct stat &old, sys_error *err) {
+    bool ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+    if (ok && ::geteuid() == 0)
+        ok = ::fchown(fd, old.st_uid, old.st_gid) == 0;
+    if (!ok)
+        fail(err);
+    return ok;
+}
+
+file_status create_temp(const char *tmp, const char *target, qh_file **file, sys_error *err) {
     struct stat old;
     bool has_old = ::stat(target, &old) == 0;
-    int fd = ::open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    has_old ? 0600 : 0644);
-    if (fd < 0) {
-        fail(err);
-        return nullptr;
-    }
-    if (has_old) {
-        bool ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-        if (ok && ::geteuid() == 0)
-            ok = ::fchown(fd, old.st_uid, old.st_gid) == 0;
-        if (!ok) {
-            fail(err);
-            ::close(fd);
-            ::unlink(tmp);
-            return nullptr;
+    // A few rounds cover the races with other savers clearing the name;
+    // beyond that another save is plainly at work, and the caller waits.
+    for (int round = 0; round < 8; ++round) {
+        int fd = ::open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        has_old ? 0600 : 0644);
+        if (fd < 0) {
+            if (errno != EEXIST)
+                return failed(err);
+            file_status cleared = clear_stale(tmp, err);
+            if (cleared != FILE_OK)
+                return cleared;
+            continue;
         }
+        file_status locked = lock_status(fd, err);
+        if (locked == FILE_FAILED) {
+            // No file system lock to be had: nobody else can have taken the
+            // new file, so it is still ours to remove.
+            ::unlink(tmp);
+            ::close(fd);
+            return FILE_FAILED;
+        }
+        if (locked == FILE_BUSY || !still_named(tmp, fd)) {
+            ::close(fd);
+            continue;
+        }
+        if (has_old && !copy_mode_and_owner(fd, old, err)) {
+            ::unlink(tmp);
+            ::close(fd);
+            return FILE_FAILED;
+        }
+        *file = as_file(fd);
+        return FILE_OK;
     }
-    return as_file(fd);
+    describe(EWOULDBLOCK, err);
+    return FILE_BUSY;
 }
 
 int write_all(qh_file *file, const void *data, std::size_t size, sys_error *err) {
     return write_fd(as_fd(file), data, size, err);
 }
 
-int commit(qh_file *file, sys_error *err) { return sync_and_close(as_fd(file), err); }
+int commit(qh_file *file, sys_error *err) {
+    return ::fsync(as_fd(file)) == 0 ? 0 : fail(err);
+}
 
-void abandon(qh_file *file) { ::close(as_fd(file)); }
+void discard(qh_file *file, const char *tmp) {
+    ::unlink(tmp);
+    ::close(as_fd(file));
+}
 
-int remove_file(const char *path) { return ::unlink(path); }
+file_status open_current(const char *path, qh_file **file, sys_error *err) {
+    int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT ? FILE_ABSENT : failed(err);
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        std::snprintf(err->text, sizeof err->text, "not a regular file");
+        ::close(fd);
+        return FILE_FAILED;
+    }
+    *file = as_file(fd);
+    return FILE_OK;
+}
 
-probe_result probe(const char *path, sys_error *err) {
+long long read_some(qh_file *file, void *data, std::size_t size, sys_error *err) {
+    for (;;) {
+        ssize_t n = ::read(as_fd(file), data, size);
+        if (n >= 0)
+            return n;
+        if (errno != EINTR)
+            return fail(err);
+    }
+}
+
+void close_file(qh_file *file) {
+    ::close(as_fd(file));
+}
+
+file_status probe(const char *path, sys_error *err) {
     int fd = ::open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd >= 0) {
         ::close(fd);
-        return PROBE_OPENED;
+        return FILE_OK;
     }
     if (errno == ENOENT)
-        return PROBE_ABSENT;
-    fail(err);
-    return PROBE_BLOCKED;
+        return FILE_ABSENT;
+    return failed(err);
 }
 
-int replace(const char *tmp, const char *target, sys_error *err) {
+// The temporary file stays open, and so locked, until the folder is
+// flushed: no other save starts on the name before the rename is durable.
+file_status replace(qh_file *, const char *tmp, const char *target, sys_error *err) {
     if (::rename(tmp, target) == 0) {
         sync_parent_dir(target);
-        return 0;
+        return FILE_OK;
     }
     if (errno != EBUSY)
-        return fail(err);
+        return failed(err);
     if (overwrite_in_place(tmp, target, err) != 0)
-        return -1;
+        return FILE_FAILED;
     ::unlink(tmp);
-    return 0;
+    return FILE_OK;
+}
+
+long long clock_ms() {
+    struct timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+void sleep_ms(int ms) {
+    struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
+    while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
 }
 
 // sd-bus, declared here so that libsystemd is needed only at run time.
@@ -253,10 +406,14 @@ const qh_platform native_platform = {
     create_temp,
     write_all,
     commit,
-    abandon,
-    remove_file,
+    discard,
+    open_current,
+    read_some,
+    close_file,
     probe,
     replace,
+    clock_ms,
+    sleep_ms,
     "libsystemd.so.0",
     "sd_bus_call_method",
     "FlushCaches",
