@@ -78,6 +78,7 @@ struct hosts_case {
     int records;
     std::string path;   // the generated file; never written by a benchmark
     std::string saved;  // where the save benchmark writes
+    std::string saved_loaded;  // a copy that is loaded and saved back
     long long size;
 };
 
@@ -173,6 +174,26 @@ void bm_save(benchmark::State &state, const hosts_case &c) {
     report_memory(state);
 }
 
+// Saves back to the file that was loaded, as an editor does: each save
+// first checks that the file still holds what the last load or save left.
+void bm_save_loaded(benchmark::State &state, const hosts_case &c) {
+    start(c);
+    std::error_code error;
+    std::filesystem::copy_file(c.path, c.saved_loaded,
+                               std::filesystem::copy_options::overwrite_existing, error);
+    hosts_set_path(c.saved_loaded.c_str());
+    if (error || !load(state, c))
+        return;
+    for (auto _ : state) {
+        if (hosts_save() != 1) {
+            fail(state, library_error("hosts_save"));
+            return;
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * file_size(c.saved_loaded));
+    report_memory(state);
+}
+
 // About a second and a half of loads per benchmark, with at least three
 // iterations for a stable mean and no more than twenty for tiny files.
 benchmark::IterationCount iterations_for(int records) {
@@ -196,6 +217,9 @@ void register_case(const hosts_case &c) {
         ->Unit(benchmark::kMillisecond)
         ->Iterations(n);
     benchmark::RegisterBenchmark(("save" + size).c_str(), bm_save, c)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(n);
+    benchmark::RegisterBenchmark(("save_loaded" + size).c_str(), bm_save_loaded, c)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(n);
 }
@@ -263,6 +287,7 @@ int main(int argc, char **argv) {
         c.records = records;
         c.path = dir + "/hosts-" + std::to_string(records);
         c.saved = c.path + ".saved";
+        c.saved_loaded = c.path + ".loaded";
         std::string error;
         if (!qh_bench::write_hosts_file(c.path, records, qh_bench::kDefaultSeed, error)) {
             std::fprintf(stderr, "qh_bench: %s\n", error.c_str());

@@ -2,12 +2,11 @@
 // its length, is handled as one line: it becomes enabled records, a disabled
 // record, or a passthrough line kept exactly as trimmed, so that saving
 // never drops or rewrites anything the loader did not understand.
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "hosts_internal.h"
+#include "load_memory.h"
 #include "platform.h"
 
 namespace {
@@ -107,8 +106,9 @@ enum class read_outcome {
 };
 
 // Reads `file` in chunks and hands each line to load_line. The buffer only
-// grows to hold the longest line, and each byte is scanned once.
-read_outcome read_lines(std::FILE *file, int *read_errno) {
+// grows to hold the longest line, and each byte is scanned once; `hash`
+// is fed every byte read.
+read_outcome read_lines(qh_file *file, content_hash *hash, sys_error *err) {
     char *buf = nullptr;
     std::size_t cap = 0;
     std::size_t len = 0;
@@ -124,18 +124,18 @@ read_outcome read_lines(std::FILE *file, int *read_errno) {
             buf = bigger;
             cap = new_cap;
         }
-        std::size_t got = std::fread(buf + len, 1, READ_CHUNK, file);
-        if (got == 0) {
-            if (std::ferror(file)) {
-                *read_errno = errno;
+        long long read = s_platform->read_some(file, buf + len, READ_CHUNK, err);
+        if (read <= 0) {
+            if (read < 0)
                 outcome = read_outcome::read_failed;
-            }
             break;
         }
+        std::size_t got = static_cast<std::size_t>(read);
         if (std::memchr(buf + len, '\0', got) != nullptr) {
             outcome = read_outcome::holds_nul;
             break;
         }
+        hash->add(buf + len, got);
         std::size_t scan = len;
         std::size_t start = 0;
         len += got;
@@ -183,30 +183,27 @@ const char *first_two(const char *line, char *ip, char *name, int *has_ip,
 QH_EXPORT int QH_CALL hosts_load(void) noexcept {
     clear_err();
     reset_lists();
+    const qh_platform *os = s_platform;
     const char *path = path_in_use();
-    open_result opened = OPENED;
+    qh_file *file = nullptr;
     sys_error err{};
-    std::FILE *file = s_platform->open_for_reading(path, &opened, &err);
-    switch (opened) {
-    case OPENED:
-        break;
-    case OPEN_ABSENT:
-        return 1;
-    case OPEN_NOT_REGULAR:
-        set_err("cannot open %s: not a regular file", path);
-        return -1;
-    case OPEN_FAILED:
+    file_status opened = os->open_current(path, &file, &err);
+    if (opened != FILE_OK) {
+        remember_load(path, opened == FILE_ABSENT ? LOADED_ABSENT : LOAD_FAILED, nullptr);
+        if (opened == FILE_ABSENT)
+            return 1;
         set_err("cannot open %s: %s", path, err.text);
         return -1;
     }
-    int read_errno = 0;
-    read_outcome outcome = read_lines(file, &read_errno);
-    std::fclose(file);
+    content_hash content;
+    read_outcome outcome = read_lines(file, &content, &err);
+    os->close_file(file);
+    remember_load(path, outcome == read_outcome::complete ? LOADED_CONTENT : LOAD_FAILED, &content);
     switch (outcome) {
     case read_outcome::complete:
         return 1;
     case read_outcome::read_failed:
-        set_err("cannot read %s: %s", path, std::strerror(read_errno));
+        set_err("cannot read %s: %s", path, err.text);
         break;
     case read_outcome::out_of_memory:
         set_err("out of memory while parsing");

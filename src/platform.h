@@ -6,32 +6,21 @@
 #define QUENDRAL_HOSTS_PLATFORM_H
 
 #include <cstddef>
-#include <cstdio>
 
 // The system's description of a failed operation, filled by the operation.
 struct sys_error {
     char text[256];
 };
 
-enum probe_result {
-    PROBE_ABSENT,   // no file at the path: the replace may create it
-    PROBE_OPENED,   // opened for exclusive writing and closed again
-    PROBE_BLOCKED,  // present but not exclusively writable: leave it alone
-};
-
-enum open_result {
-    OPENED,
-    OPEN_ABSENT,       // no file at the path
-    OPEN_NOT_REGULAR,  // a folder, FIFO or device: never read
-    OPEN_FAILED,       // see the sys_error
-};
-
-enum replace_result {
-    REPLACED,
-    REPLACE_FAILED,  // the old file is as it was; the temporary file may go
-    // The old file could not be restored after a failed in-place copy: the
-    // temporary file holds the only complete new content and must stay.
-    REPLACE_FAILED_TEMP_KEPT,
+// Outcome of a file operation that another process can hold up for a moment.
+enum file_status {
+    FILE_OK,
+    FILE_ABSENT,  // no file at the path
+    FILE_BUSY,    // held by another process or another save: worth waiting for
+    FILE_FAILED,  // see the sys_error
+    // A replace in place failed part-way and could not put the old bytes
+    // back: the temporary file holds the only complete new content.
+    FILE_TEMP_KEPT,
 };
 
 enum resolver_result {
@@ -46,29 +35,39 @@ struct qh_file;
 struct qh_platform {
     const char *(*default_path)();
 
-    // Opens `path` for reading when it is a regular file, without blocking on
-    // a FIFO or device; on OPEN_FAILED `err` says why.
-    std::FILE *(*open_for_reading)(const char *path, open_result *result, sys_error *err);
-
     // Writes into `target` (room `size`) the file a save of `path` replaces:
     // the final target when `path` is a symbolic link, else `path` itself.
     // Fails when that file exists and is not a regular file.
     int (*resolve_target)(const char *path, char *target, std::size_t size, sys_error *err);
 
-    // Creates (or truncates) `tmp` to receive the new content of `target`.
-    qh_file *(*create_temp)(const char *tmp, const char *target, sys_error *err);
+    // Creates `tmp` afresh to receive the new content of `target`, never
+    // following or writing through whatever was at that name. The open file
+    // is the save's lock: while it is open no other save of `target` can
+    // create, remove or rename `tmp`. FILE_BUSY: another save holds it.
+    file_status (*create_temp)(const char *tmp, const char *target, qh_file **file, sys_error *err);
     // Writes all `size` bytes or fails.
     int (*write_all)(qh_file *file, const void *data, std::size_t size,
                      sys_error *err);
-    // Flushes the data to stable storage and closes; the file is closed
-    // whether or not this succeeds.
+    // Flushes the data to stable storage; the file stays open.
     int (*commit)(qh_file *file, sys_error *err);
-    // Closes after a failure, without flushing.
-    void (*abandon)(qh_file *file);
-    int (*remove_file)(const char *path);
-    probe_result (*probe)(const char *path, sys_error *err);
-    // Puts `tmp` in the place of `target` in one step.
-    replace_result (*replace)(const char *tmp, const char *target, sys_error *err);
+    // Removes the temporary file, still holding it, then closes it.
+    void (*discard)(qh_file *file, const char *tmp);
+    // Opens the hosts file to read it (a load, or a save checking what it is
+    // about to replace); a FIFO, device or folder fails as "not a regular
+    // file", without waiting for a writer.
+    file_status (*open_current)(const char *path, qh_file **file, sys_error *err);
+    // Reads up to `size` bytes: the count, 0 at the end, or -1.
+    long long (*read_some)(qh_file *file, void *data, std::size_t size, sys_error *err);
+    void (*close_file)(qh_file *file);
+    // FILE_OK when `path` can be opened for exclusive writing (opened and
+    // closed again); FILE_FAILED when it must be left alone.
+    file_status (*probe)(const char *path, sys_error *err);
+    // Puts the committed temporary file in the place of `target` in one
+    // step; the temporary file stays open (and locked) until close_file.
+    file_status (*replace)(qh_file *file, const char *tmp, const char *target, sys_error *err);
+    // A clock that only moves forward, in milliseconds, and a pause.
+    long long (*clock_ms)();
+    void (*sleep_ms)(int ms);
 
     // Names used in the flush messages.
     const char *resolver_library;

@@ -1,10 +1,14 @@
 // Writes the store back: the whole new file goes to "<path>.tmp", is flushed
 // to stable storage, and only then takes the old file's place in one step.
-// Any failure before that leaves the old file exactly as it was.
+// Any failure before that leaves the old file exactly as it was. The open
+// temporary file is also the save's lock, so that saves of one file from
+// several processes follow one another; under that lock a save first checks
+// that the file still holds what the last load read.
 #include <cstdio>
 #include <cstring>
 
 #include "hosts_internal.h"
+#include "load_memory.h"
 #include "platform.h"
 
 namespace {
@@ -12,17 +16,59 @@ namespace {
 const std::size_t TMP_PATH_SIZE = 8300;
 // Room for the file a save replaces, so that "<target>.tmp" always fits.
 const std::size_t TARGET_SIZE = TMP_PATH_SIZE - sizeof ".tmp" + 1;
+// How long a save waits for another save of the same file, and, in all, for
+// other programs holding the file open for a moment (virus scanners, the
+// search indexer).
+const int OTHER_SAVE_WAIT_MS = 2000;
+const int HOLDER_WAIT_MS = 1000;
+const int LONGEST_PAUSE_MS = 50;
+
+// Pauses that grow from 2 ms until a budget, counted from the first pause,
+// is spent; nothing is timed when nothing has to wait.
+class patience {
+public:
+    patience(const qh_platform *os, int budget_ms) : os_(os), budget_ms_(budget_ms) {}
+
+    // Pauses and returns true, or returns false once the budget is spent.
+    bool wait() {
+        const long long now = os_->clock_ms();
+        if (deadline_ < 0)
+            deadline_ = now + budget_ms_;
+        if (now >= deadline_)
+            return false;
+        const long long left = deadline_ - now;
+        os_->sleep_ms(left < pause_ms_ ? static_cast<int>(left) : pause_ms_);
+        pause_ms_ = pause_ms_ * 2 < LONGEST_PAUSE_MS ? pause_ms_ * 2 : LONGEST_PAUSE_MS;
+        return true;
+    }
+
+private:
+    const qh_platform *os_;
+    int budget_ms_;
+    long long deadline_ = -1;
+    int pause_ms_ = 2;
+};
+
+// Repeats `step` while another process holds the file and patience lasts.
+template <typename Step>
+file_status while_busy(patience &wait, Step step) {
+    file_status status;
+    while ((status = step()) == FILE_BUSY && wait.wait()) {
+    }
+    return status;
+}
 
 // Collects output lines so that the file is written in large blocks.
 class output {
 public:
-    explicit output(qh_file *file) : file_(file) {}
+    // `hash`, when given, is fed every byte written.
+    output(qh_file *file, content_hash *hash) : file_(file), hash_(hash) {}
 
     bool put(const char *data, std::size_t size) {
         if (size > sizeof buf_ - used_ && !flush())
             return false;
         if (size >= sizeof buf_)
-            return s_platform->write_all(file_, data, size, &err_) == 0;
+            return write(data, size);
         std::memcpy(buf_ + used_, data, size);
         used_ += size;
         return true;
@@ -33,13 +79,20 @@ public:
             return true;
         std::size_t size = used_;
         used_ = 0;
-        return s_platform->write_all(file_, buf_, size, &err_) == 0;
+        return write(buf_, size);
     }
 
     const char *error() const { return err_.text; }
 
 private:
+    bool write(const char *data, std::size_t size) {
+        if (hash_ != nullptr)
+            hash_->add(data, size);
+        return s_platform->write_all(file_, data, size, &err_) == 0;
+    }
+
     qh_file *file_;
+    content_hash *hash_;
     sys_error err_{};
     std::size_t used_ = 0;
     char buf_[16 * 1024];
@@ -70,53 +123,111 @@ bool put_all(output &out) {
     return out.flush();
 }
 
+enum check_result { UNCHANGED, CHANGED, CANNOT_OPEN, CANNOT_READ };
+
+// Whether the file at `path` still holds exactly what the last load (or
+// save) left there, or is still absent. Content, not timestamps: a
+// same-size edit within the same second is a change, a touch is not.
+check_result check_unchanged(const char *path, const loaded_file &seen, patience &holders,
+                             sys_error *err) {
+    const qh_platform *os = s_platform;
+    qh_file *file = nullptr;
+    file_status opened = while_busy(holders, [&] { return os->open_current(path, &file, err); });
+    if (opened == FILE_ABSENT)
+        return seen.outcome == LOADED_ABSENT ? UNCHANGED : CHANGED;
+    if (opened != FILE_OK)
+        return CANNOT_OPEN;
+    if (seen.outcome == LOADED_ABSENT) {
+        os->close_file(file);
+        return CHANGED;
+    }
+    content_hash now;
+    char buf[64 * 1024];
+    long long got;
+    while ((got = os->read_some(file, buf, sizeof buf, err)) > 0 && now.size() <= seen.size)
+        now.add(buf, static_cast<std::size_t>(got));
+    os->close_file(file);
+    if (got < 0)
+        return CANNOT_READ;
+    return now.size() == seen.size && now.value() == seen.hash ? UNCHANGED : CHANGED;
+}
+
 }  // namespace
 
 QH_EXPORT int QH_CALL hosts_save(void) noexcept {
     clear_err();
     const qh_platform *os = s_platform;
+    const char *chosen = path_in_use();
+    const loaded_file seen = remembered_load(chosen);
+    if (seen.outcome == LOAD_FAILED) {
+        set_err("not replacing %s: its last load failed", chosen);
+        return -1;
+    }
     sys_error err{};
     // A symbolic link stays as it is: the save replaces the file it leads to.
     char path[TARGET_SIZE];
-    if (os->resolve_target(path_in_use(), path, sizeof path, &err) != 0) {
+    if (os->resolve_target(chosen, path, sizeof path, &err) != 0) {
         set_err("not replacing %s: %s", path, err.text);
         return -1;
     }
     char tmp[TMP_PATH_SIZE];
     std::snprintf(tmp, sizeof tmp, "%s.tmp", path);
 
-    qh_file *file = os->create_temp(tmp, path, &err);
-    if (file == nullptr) {
+    qh_file *file = nullptr;
+    patience other_save(os, OTHER_SAVE_WAIT_MS);
+    file_status created =
+        while_busy(other_save, [&] { return os->create_temp(tmp, path, &file, &err); });
+    if (created == FILE_BUSY) {
+        set_err("cannot open %s for writing: another save of %s is in progress", tmp, path);
+        return -1;
+    }
+    if (created != FILE_OK) {
         set_err("cannot open %s for writing: %s", tmp, err.text);
         return -1;
     }
-    output out(file);
+    patience holders(os, HOLDER_WAIT_MS);
+    const bool checked = seen.outcome != NEVER_LOADED;
+    const check_result check = checked ? check_unchanged(path, seen, holders, &err) : UNCHANGED;
+    if (check != UNCHANGED) {
+        os->discard(file, tmp);
+        if (check == CHANGED)
+            set_err("%s changed since it was loaded", chosen);
+        else
+            set_err(check == CANNOT_OPEN ? "cannot open %s: %s" : "cannot read %s: %s", path,
+                    err.text);
+        return -1;
+    }
+    content_hash written;
+    output out(file, checked ? &written : nullptr);
     if (!put_all(out)) {
-        os->abandon(file);
-        os->remove_file(tmp);
+        os->discard(file, tmp);
         set_err("failed writing %s: %s", tmp, out.error());
         return -1;
     }
     if (os->commit(file, &err) != 0) {
-        os->remove_file(tmp);
+        os->discard(file, tmp);
         set_err("failed writing %s: %s", tmp, err.text);
         return -1;
     }
     // The old file is replaced only when it is absent or nobody else holds
     // it open; the replace itself is a single step, so there is never a
     // moment without a hosts file.
-    replace_result replaced = REPLACE_FAILED;
-    if (os->probe(path, &err) != PROBE_BLOCKED)
-        replaced = os->replace(tmp, path, &err);
-    if (replaced == REPLACE_FAILED_TEMP_KEPT) {
+    file_status replaced = while_busy(holders, [&] { return os->probe(path, &err); });
+    if (replaced == FILE_OK || replaced == FILE_ABSENT)
+        replaced = while_busy(holders, [&] { return os->replace(file, tmp, path, &err); });
+    if (replaced == FILE_TEMP_KEPT) {
+        os->close_file(file);
         set_err("rename %s -> %s failed: %s; the new content is kept in %s", tmp, path, err.text,
                 tmp);
         return -1;
     }
-    if (replaced != REPLACED) {
-        os->remove_file(tmp);
+    if (replaced != FILE_OK) {
+        os->discard(file, tmp);
         set_err("rename %s -> %s failed: %s", tmp, path, err.text);
         return -1;
     }
+    os->close_file(file);
+    if (checked)
+        remember_saved(written);
     return 1;
 }

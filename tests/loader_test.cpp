@@ -148,7 +148,8 @@ TEST_F(LoaderTest, RandomBytesNeverBreakTheLoader) {
 }
 
 // A NUL byte means UTF-16 text or a binary file: reading it line by line
-// would lose text on the next save, so the whole load is refused.
+// would lose text on the next save, so the whole load is refused, and so is
+// a save after it.
 TEST_F(LoaderTest, NulBytesAreRefused) {
     const struct {
         const char *what;
@@ -169,6 +170,10 @@ TEST_F(LoaderTest, NulBytesAreRefused) {
         EXPECT_EQ(hosts_last_error(), error);
         EXPECT_EQ(hosts_count(), 0);
         EXPECT_EQ(s_pass_count, 0);
+        // Nor can a save that follows replace the file.
+        ASSERT_EQ(hosts_add("10.0.0.1", "added", nullptr), 0);
+        EXPECT_EQ(hosts_save(), -1);
+        EXPECT_EQ(hosts_last_error(), "not replacing " + hosts + ": its last load failed");
         EXPECT_EQ(read_bytes(hosts), c.bytes);
     }
 }

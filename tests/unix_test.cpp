@@ -18,6 +18,7 @@
 #include <string>
 
 #include "hosts_internal.h"
+#include "load_memory.h"
 #include "platform.h"
 #include "support/test_support.h"
 #include "unix/platform_unix.h"
@@ -61,8 +62,8 @@ TEST_F(UnixTest, SaveKeepsThePermissionBits) {
     EXPECT_EQ(after.st_mode & 07777, 0640u);
 }
 
-// A FIFO, a device or a folder is neither read nor replaced; a FIFO without
-// a writer must not make the load wait.
+// A FIFO, a device or a folder is neither replaced (saved to before any
+// load) nor read; a FIFO without a writer must not make the load wait.
 TEST_F(UnixTest, SpecialFilesAreNeitherReadNorReplaced) {
     const struct {
         const char *what;
@@ -84,7 +85,11 @@ TEST_F(UnixTest, SpecialFilesAreNeitherReadNorReplaced) {
         }
         for (const std::string &path : {hosts, link}) {
             ASSERT_EQ(hosts_set_path(path.c_str()), 1);
-            ASSERT_GE(hosts_add("9.9.9.9", "loaded.before", nullptr), 0);
+            forget_load();
+            ASSERT_GE(hosts_add("1.2.3.4", "new", nullptr), 0);
+            EXPECT_EQ(hosts_save(), -1);
+            EXPECT_EQ(hosts_last_error(), "not replacing " + hosts + ": not a regular file");
+
             auto load = std::async(std::launch::async, hosts_load);
             if (load.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
                 // Let a load that waits for a writer go, then fail.
@@ -94,10 +99,9 @@ TEST_F(UnixTest, SpecialFilesAreNeitherReadNorReplaced) {
             EXPECT_EQ(load.get(), -1);
             EXPECT_EQ(hosts_last_error(), "cannot open " + path + ": not a regular file");
             EXPECT_EQ(hosts_count(), 0);
-
             ASSERT_EQ(hosts_add("1.2.3.4", "new", nullptr), 0);
             EXPECT_EQ(hosts_save(), -1);
-            EXPECT_EQ(hosts_last_error(), "not replacing " + hosts + ": not a regular file");
+            EXPECT_EQ(hosts_last_error(), "not replacing " + path + ": its last load failed");
             struct stat after;
             ASSERT_EQ(lstat(hosts.c_str(), &after), 0);
             EXPECT_EQ(after.st_mode & S_IFMT, c.type);
@@ -143,9 +147,9 @@ TEST_F(UnixTest, SymlinkedFileKeepsItsLink) {
 
     // The error texts name the file the save works on.
     qh_platform injected = native_platform;
-    injected.replace = [](const char *, const char *, sys_error *err) {
+    injected.replace = [](qh_file *, const char *, const char *, sys_error *err) {
         std::snprintf(err->text, sizeof err->text, "injected");
-        return REPLACE_FAILED;
+        return FILE_FAILED;
     };
     s_platform = &injected;
     EXPECT_EQ(hosts_save(), -1);
@@ -156,8 +160,10 @@ TEST_F(UnixTest, SymlinkedFileKeepsItsLink) {
 
     // A dangling link gets its file; a loop of links is refused.
     fs::remove(target);
+    ASSERT_EQ(hosts_load(), 1) << hosts_last_error();
+    ASSERT_EQ(hosts_add("3.3.3.3", "created", nullptr), 0);
     ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
-    EXPECT_EQ(read_bytes(target), "1.1.1.1 old\n2.2.2.2 new\n");
+    EXPECT_EQ(read_bytes(target), "3.3.3.3 created\n");
     fs::remove(middle);
     ASSERT_EQ(symlink("hosts", middle.c_str()), 0);
     EXPECT_EQ(hosts_save(), -1);
@@ -255,13 +261,13 @@ TEST_F(UnixTest, InPlaceOverwriteCopiesTheWholeFile) {
         ASSERT_EQ(chmod(hosts.c_str(), 0604), 0);
         write_bytes(tmp, content);
         sys_error err{};
-        ASSERT_EQ(overwrite_in_place(tmp.c_str(), hosts.c_str(), &err), REPLACED) << err.text;
+        ASSERT_EQ(overwrite_in_place(tmp.c_str(), hosts.c_str(), &err), FILE_OK) << err.text;
         EXPECT_EQ(read_bytes(hosts), content);
         struct stat after;
         ASSERT_EQ(stat(hosts.c_str(), &after), 0);
         EXPECT_EQ(after.st_mode & 07777, 0604u);
 
-        EXPECT_EQ(overwrite_in_place(dir.file("absent").c_str(), hosts.c_str(), &err), REPLACE_FAILED);
+        EXPECT_EQ(overwrite_in_place(dir.file("absent").c_str(), hosts.c_str(), &err), FILE_FAILED);
         EXPECT_STREQ(err.text, "No such file or directory");
         EXPECT_EQ(read_bytes(hosts), content);
     }
@@ -290,7 +296,7 @@ ssize_t failing_write_at(int fd, const void *data, std::size_t size, off_t offse
 
 // Replaces the hosts file in place, as for a mount point, with the fault
 // table above.
-replace_result replace_in_place(const char *tmp, const char *target, sys_error *err) {
+file_status replace_in_place(qh_file *, const char *tmp, const char *target, sys_error *err) {
     return overwrite_in_place(tmp, target, err);
 }
 

@@ -91,9 +91,9 @@ int writes_before_failure;
 
 void injected_error(sys_error *err) { std::snprintf(err->text, sizeof err->text, "injected"); }
 
-qh_file *failing_create(const char *, const char *, sys_error *err) {
+file_status failing_create(const char *, const char *, qh_file **, sys_error *err) {
     injected_error(err);
-    return nullptr;
+    return FILE_FAILED;
 }
 
 // Writes half of the block for real, then fails, so a partial file exists.
@@ -111,14 +111,14 @@ int failing_commit(qh_file *file, sys_error *err) {
     return -1;
 }
 
-probe_result blocked_probe(const char *, sys_error *err) {
+file_status blocked_probe(const char *, sys_error *err) {
     injected_error(err);
-    return PROBE_BLOCKED;
+    return FILE_FAILED;
 }
 
-replace_result failing_replace(const char *, const char *, sys_error *err) {
+file_status failing_replace(qh_file *, const char *, const char *, sys_error *err) {
     injected_error(err);
-    return REPLACE_FAILED;
+    return FILE_FAILED;
 }
 
 }  // namespace

@@ -1,22 +1,25 @@
 // POSIX platform layer: /etc/hosts, rename(2) as the one-step replace, and
 // systemd-resolved for the resolver cache.
+#include "platform_unix.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <sys/xattr.h>
-#include <unistd.h>
-
 #include "../hosts_internal.h"
 #include "../platform.h"
-#include "platform_unix.h"
 
 extern char **environ;
 
@@ -29,6 +32,11 @@ void describe(int code, sys_error *err) {
 int fail(sys_error *err) {
     describe(errno, err);
     return -1;
+}
+
+file_status failed(sys_error *err) {
+    describe(errno, err);
+    return FILE_FAILED;
 }
 
 void say(const char *text, sys_error *err) { std::snprintf(err->text, sizeof err->text, "%s", text); }
@@ -52,23 +60,21 @@ int write_fd(int fd, const void *data, std::size_t size, sys_error *err) {
     return 0;
 }
 
-int sync_and_close(int fd, sys_error *err) {
-    int rc = ::fsync(fd) == 0 ? 0 : fail(err);
-    if (::close(fd) != 0 && rc == 0)
-        rc = fail(err);
-    return rc;
-}
-
-// Makes a rename durable: the directory entry, not only the data.
-void sync_parent_dir(const char *path) {
+// The folder holding `path`, for a lock or a flush.
+void parent_dir(const char *path, char (&dir)[PATH_MAX_LEN]) {
     const char *slash = std::strrchr(path, '/');
-    char dir[PATH_MAX_LEN];
     if (slash == nullptr)
         std::snprintf(dir, sizeof dir, ".");
     else if (slash == path)
         std::snprintf(dir, sizeof dir, "/");
     else
         std::snprintf(dir, sizeof dir, "%.*s", static_cast<int>(slash - path), path);
+}
+
+// Makes a rename durable: the directory entry, not only the data.
+void sync_parent_dir(const char *path) {
+    char dir[PATH_MAX_LEN];
+    parent_dir(path, dir);
     int fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
@@ -76,32 +82,80 @@ void sync_parent_dir(const char *path) {
     }
 }
 
-const char *default_path() { return "/etc/hosts"; }
-
-std::FILE *open_for_reading(const char *path, open_result *result, sys_error *err) {
-    // O_NONBLOCK: opening a FIFO must not wait for a writer.
-    int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        *result = errno == ENOENT ? OPEN_ABSENT : OPEN_FAILED;
-        fail(err);
-        return nullptr;
-    }
-    struct stat st;
-    std::FILE *file = nullptr;
-    if (::fstat(fd, &st) != 0)
-        *result = OPEN_FAILED;
-    else if (!S_ISREG(st.st_mode))
-        *result = OPEN_NOT_REGULAR;
-    else if ((file = ::fdopen(fd, "rb")) == nullptr)
-        *result = OPEN_FAILED;
-    else
-        *result = OPENED;
-    if (file == nullptr) {
-        fail(err);
-        ::close(fd);
-    }
-    return file;
+// The temporary file is the lock of a save: its creator holds flock on it
+// from just after creating it until it has been renamed into place or
+// removed, and the kernel drops the lock when the process dies. A PATH.tmp
+// that nobody holds is left over from a killed save, or planted. The rules
+// that keep savers from removing or renaming one another's file:
+// - only the holder of a file's lock removes its name, and only after
+//   checking, under the lock, that the name still leads to that file;
+// - a creator that cannot lock its new file, or finds the name leading
+//   elsewhere once it holds the lock, leaves it to the saver that took it
+//   for stale (who removes it) and starts again;
+// - the owner renames its file while still holding the lock, so a saver
+//   that waited for that lock finds the name leading elsewhere when it
+//   finally gets it, and leaves the name alone.
+// A symlink, FIFO, socket or device at the name is never a save's file and
+// cannot be locked through the name without following it: it is removed
+// under a lock on the folder, so that two savers clearing it at once
+// cannot remove the file one of them has created in its place.
+bool same_file(const struct stat &a, const struct stat &b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
+
+bool still_named(const char *name, int fd) {
+    struct stat by_name;
+    struct stat by_fd;
+    return ::lstat(name, &by_name) == 0 && ::fstat(fd, &by_fd) == 0 && same_file(by_name, by_fd);
+}
+
+file_status lock_status(int fd, sys_error *err) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return FILE_OK;
+    if (errno == EWOULDBLOCK)
+        return FILE_BUSY;
+    return failed(err);
+}
+
+file_status clear_unlockable(const char *tmp, const struct stat &seen, sys_error *err) {
+    char dir[PATH_MAX_LEN];
+    parent_dir(tmp, dir);
+    int dir_fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir_fd < 0)
+        return failed(err);
+    file_status status = lock_status(dir_fd, err);
+    struct stat now;
+    if (status == FILE_OK && ::lstat(tmp, &now) == 0 && same_file(now, seen) &&
+        ::unlink(tmp) != 0 && errno != ENOENT)
+        status = failed(err);
+    ::close(dir_fd);
+    return status;
+}
+
+// Removes a `tmp` that no save holds. FILE_OK: the name may be free now.
+file_status clear_stale(const char *tmp, sys_error *err) {
+    struct stat seen;
+    if (::lstat(tmp, &seen) != 0)
+        return errno == ENOENT ? FILE_OK : failed(err);
+    if (S_ISDIR(seen.st_mode)) {
+        describe(EISDIR, err);
+        return FILE_FAILED;
+    }
+    if (!S_ISREG(seen.st_mode))
+        return clear_unlockable(tmp, seen, err);
+    // Opened to read, never to write: a planted hard link's other name
+    // keeps its content whatever happens here.
+    int fd = ::open(tmp, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT || errno == ELOOP ? FILE_OK : failed(err);
+    file_status status = lock_status(fd, err);
+    if (status == FILE_OK && still_named(tmp, fd) && ::unlink(tmp) != 0 && errno != ENOENT)
+        status = failed(err);
+    ::close(fd);
+    return status;
+}
+
+const char *default_path() { return "/etc/hosts"; }
 
 // Follows symbolic links at the end of `path` to the file they lead to; a
 // relative link is taken from the folder of the link.
@@ -220,61 +274,123 @@ int copy_metadata(const char *target, int to, sys_error *err) {
     return rc;
 }
 
-qh_file *create_temp(const char *tmp, const char *target, sys_error *err) {
-    // A stale or planted temporary name is removed, not followed: unlink acts
-    // on a symlink itself, and O_EXCL | O_NOFOLLOW refuses one that reappears.
-    ::unlink(tmp);
+file_status create_temp(const char *tmp, const char *target, qh_file **file, sys_error *err) {
     struct stat old;
     bool has_old = ::stat(target, &old) == 0;
-    int fd = ::open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    has_old ? 0600 : 0644);
-    if (fd < 0) {
-        fail(err);
-        return nullptr;
+    // A few rounds cover the races with other savers clearing the name;
+    // beyond that another save is plainly at work, and the caller waits.
+    for (int round = 0; round < 8; ++round) {
+        int fd = ::open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        has_old ? 0600 : 0644);
+        if (fd < 0) {
+            if (errno != EEXIST)
+                return failed(err);
+            file_status cleared = clear_stale(tmp, err);
+            if (cleared != FILE_OK)
+                return cleared;
+            continue;
+        }
+        file_status locked = lock_status(fd, err);
+        if (locked == FILE_FAILED) {
+            // No file system lock to be had: nobody else can have taken the
+            // new file, so it is still ours to remove.
+            ::unlink(tmp);
+            ::close(fd);
+            return FILE_FAILED;
+        }
+        if (locked == FILE_BUSY || !still_named(tmp, fd)) {
+            ::close(fd);
+            continue;
+        }
+        if (has_old && copy_metadata(target, fd, err) != 0) {
+            ::unlink(tmp);
+            ::close(fd);
+            return FILE_FAILED;
+        }
+        *file = as_file(fd);
+        return FILE_OK;
     }
-    if (has_old && copy_metadata(target, fd, err) != 0) {
-        ::close(fd);
-        ::unlink(tmp);
-        return nullptr;
-    }
-    return as_file(fd);
+    describe(EWOULDBLOCK, err);
+    return FILE_BUSY;
 }
 
 int write_all(qh_file *file, const void *data, std::size_t size, sys_error *err) {
     return write_fd(as_fd(file), data, size, err);
 }
 
-int commit(qh_file *file, sys_error *err) { return sync_and_close(as_fd(file), err); }
+int commit(qh_file *file, sys_error *err) {
+    return ::fsync(as_fd(file)) == 0 ? 0 : fail(err);
+}
 
-void abandon(qh_file *file) { ::close(as_fd(file)); }
+void discard(qh_file *file, const char *tmp) {
+    ::unlink(tmp);
+    ::close(as_fd(file));
+}
 
-int remove_file(const char *path) { return ::unlink(path); }
+file_status open_current(const char *path, qh_file **file, sys_error *err) {
+    int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT ? FILE_ABSENT : failed(err);
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        std::snprintf(err->text, sizeof err->text, "not a regular file");
+        ::close(fd);
+        return FILE_FAILED;
+    }
+    *file = as_file(fd);
+    return FILE_OK;
+}
 
-probe_result probe(const char *path, sys_error *err) {
+long long read_some(qh_file *file, void *data, std::size_t size, sys_error *err) {
+    for (;;) {
+        ssize_t n = ::read(as_fd(file), data, size);
+        if (n >= 0)
+            return n;
+        if (errno != EINTR)
+            return fail(err);
+    }
+}
+
+void close_file(qh_file *file) {
+    ::close(as_fd(file));
+}
+
+file_status probe(const char *path, sys_error *err) {
     int fd = ::open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd >= 0) {
         ::close(fd);
-        return PROBE_OPENED;
+        return FILE_OK;
     }
     if (errno == ENOENT)
-        return PROBE_ABSENT;
-    fail(err);
-    return PROBE_BLOCKED;
+        return FILE_ABSENT;
+    return failed(err);
 }
 
-replace_result replace(const char *tmp, const char *target, sys_error *err) {
+// The temporary file stays open, and so locked, until the folder is
+// flushed: no other save starts on the name before the rename is durable.
+file_status replace(qh_file *, const char *tmp, const char *target, sys_error *err) {
     if (::rename(tmp, target) == 0) {
         sync_parent_dir(target);
-        return REPLACED;
+        return FILE_OK;
     }
-    if (errno != EBUSY) {
-        fail(err);
-        return REPLACE_FAILED;
-    }
-    replace_result result = overwrite_in_place(tmp, target, err);
-    if (result == REPLACED)
+    if (errno != EBUSY)
+        return failed(err);
+    file_status result = overwrite_in_place(tmp, target, err);
+    if (result == FILE_OK)
         ::unlink(tmp);
     return result;
+}
+
+long long clock_ms() {
+    struct timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+void sleep_ms(int ms) {
+    struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
+    while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
 }
 
 // sd-bus, declared here so that libsystemd is needed only at run time.
@@ -413,47 +529,47 @@ int put_back(int out, const char *old, std::size_t size, sys_error *err) {
     return 0;
 }
 
-replace_result restore_failed(const char *reason, sys_error *err) {
+file_status restore_failed(const char *reason, sys_error *err) {
     std::size_t used = std::strlen(err->text);
     std::snprintf(err->text + used, sizeof err->text - used,
                   "; restoring the old content failed too: %s", reason);
-    return REPLACE_FAILED_TEMP_KEPT;
+    return FILE_TEMP_KEPT;
 }
 
 // With both files open: the old bytes are kept in memory, the room for the
 // new content is taken before the first old byte changes, and after a
 // failure part-way the old bytes are written back.
-replace_result overwrite_open(int in, int out, sys_error *err) {
+file_status overwrite_open(int in, int out, sys_error *err) {
     struct stat new_st;
     struct stat old_st;
     if (::fstat(in, &new_st) != 0 || ::fstat(out, &old_st) != 0) {
         fail(err);
-        return REPLACE_FAILED;
+        return FILE_FAILED;
     }
     std::size_t new_size = static_cast<std::size_t>(new_st.st_size);
     std::size_t old_size = static_cast<std::size_t>(old_st.st_size);
     heap_buffer old(old_size);
     if (old.get() == nullptr) {
         describe(ENOMEM, err);
-        return REPLACE_FAILED;
+        return FILE_FAILED;
     }
     if (read_at(out, old.get(), old_size, 0, err) != 0)
-        return REPLACE_FAILED;
+        return FILE_FAILED;
     if (new_size > old_size) {
         int code = s_unix_calls->reserve(out, static_cast<off_t>(new_size));
         if (code != 0) {
             describe(code, err);
             // A reservation that failed part-way may have lengthened the file.
             if (::ftruncate(out, static_cast<off_t>(old_size)) == 0)
-                return REPLACE_FAILED;
+                return FILE_FAILED;
             return restore_failed(std::strerror(errno), err);
         }
     }
     if (copy_over(in, new_size, out, err) == 0)
-        return REPLACED;
+        return FILE_OK;
     sys_error restore{};
     if (put_back(out, old.get(), old_size, &restore) == 0)
-        return REPLACE_FAILED;
+        return FILE_FAILED;
     return restore_failed(restore.text, err);
 }
 
@@ -472,20 +588,20 @@ int set_xattr(int fd, const char *name, const void *value, std::size_t size) {
 // When the hosts file is a mount point (a container's bind-mounted
 // /etc/hosts) it cannot be renamed over; copying in place is the only way,
 // and the one case where a crash mid-copy can leave a partial file.
-replace_result overwrite_in_place(const char *tmp, const char *target, sys_error *err) {
+file_status overwrite_in_place(const char *tmp, const char *target, sys_error *err) {
     int in = ::open(tmp, O_RDONLY | O_CLOEXEC);
     if (in < 0) {
         fail(err);
-        return REPLACE_FAILED;
+        return FILE_FAILED;
     }
     // Read and write: the old bytes are read from the same descriptor.
     int out = ::open(target, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (out < 0) {
         fail(err);
         ::close(in);
-        return REPLACE_FAILED;
+        return FILE_FAILED;
     }
-    replace_result result = overwrite_open(in, out, err);
+    file_status result = overwrite_open(in, out, err);
     ::close(in);
     ::close(out);
     return result;
@@ -501,15 +617,18 @@ const unix_calls *s_unix_calls = &native_unix_calls;
 
 const qh_platform native_platform = {
     .default_path = default_path,
-    .open_for_reading = open_for_reading,
     .resolve_target = resolve_target,
     .create_temp = create_temp,
     .write_all = write_all,
     .commit = commit,
-    .abandon = abandon,
-    .remove_file = remove_file,
+    .discard = discard,
+    .open_current = open_current,
+    .read_some = read_some,
+    .close_file = close_file,
     .probe = probe,
     .replace = replace,
+    .clock_ms = clock_ms,
+    .sleep_ms = sleep_ms,
     .resolver_library = "libsystemd.so.0",
     .resolver_lookup = "sd_bus_call_method",
     .resolver_call = "FlushCaches",

@@ -2,15 +2,15 @@
 #ifndef QUENDRAL_HOSTS_PLATFORM_UNIX_H
 #define QUENDRAL_HOSTS_PLATFORM_UNIX_H
 
+#include <sys/types.h>
+
 #include "../platform.h"
 
 enum { PATH_MAX_LEN = 8300 };
 
-#include <sys/types.h>
-
 // Copies `tmp` over `target` in place and flushes it; used when `target`
-// cannot be renamed over. On REPLACE_FAILED `target` holds its old bytes.
-replace_result overwrite_in_place(const char *tmp, const char *target, sys_error *err);
+// cannot be renamed over. On FILE_FAILED `target` holds its old bytes.
+file_status overwrite_in_place(const char *tmp, const char *target, sys_error *err);
 
 // System calls of this layer that tests replace to provoke failures a real
 // system gives only rarely.

@@ -1,12 +1,12 @@
 // Windows platform layer: the system hosts path, CreateFileA's exclusive
-// probe, MoveFileExA as the one-step replace, and dnsapi.dll / ipconfig.exe
-// for the resolver cache, both taken from the system directory only.
-#include <cerrno>
+// probe, a rename through the open temporary file as the one-step replace,
+// and dnsapi.dll / ipconfig.exe for the resolver cache, both taken from the
+// system directory only.
+#include <windows.h>
+
 #include <cstdio>
 #include <cstring>
-
-#include <io.h>
-#include <windows.h>
+#include <cwchar>
 
 #include "../platform.h"
 #include "platform_win.h"
@@ -41,30 +41,6 @@ const char *default_path() {
         chosen = hosts_path_in(len > 0 && len < sizeof dir ? dir : "", room, sizeof room);
     }
     return chosen;
-}
-
-// A folder fails to open; a device (CON, NUL) or a pipe opens but is not a
-// disk file, and reading it could wait forever.
-std::FILE *open_for_reading(const char *path, open_result *result, sys_error *err) {
-    std::FILE *file = std::fopen(path, "rb");
-    if (file == nullptr) {
-        int code = errno;
-        DWORD attributes = GetFileAttributesA(path);
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-            *result = OPEN_NOT_REGULAR;
-        else
-            *result = code == ENOENT ? OPEN_ABSENT : OPEN_FAILED;
-        std::snprintf(err->text, sizeof err->text, "%s", std::strerror(code));
-        return nullptr;
-    }
-    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-    if (GetFileType(handle) != FILE_TYPE_DISK) {
-        std::fclose(file);
-        *result = OPEN_NOT_REGULAR;
-        return nullptr;
-    }
-    *result = OPENED;
-    return file;
 }
 
 // Drops the long-path prefix that GetFinalPathNameByHandleA puts before a
@@ -121,14 +97,114 @@ int resolve_target(const char *path, char *target, std::size_t size, sys_error *
 qh_file *as_file(HANDLE handle) { return static_cast<qh_file *>(handle); }
 HANDLE as_handle(qh_file *file) { return static_cast<HANDLE>(file); }
 
-qh_file *create_temp(const char *tmp, const char *, sys_error *err) {
-    HANDLE handle = CreateFileA(tmp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        fail(err);
-        return nullptr;
+const std::size_t NAME_SIZE = 8400;
+
+file_status failed(sys_error *err) {
+    describe(GetLastError(), err);
+    return FILE_FAILED;
+}
+
+// Errors of a file that another process holds open: worth waiting for.
+bool held_elsewhere(DWORD code) {
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED ||
+           code == ERROR_LOCK_VIOLATION;
+}
+
+// Share mode 0: while the save runs, no one else can open, delete or
+// rename its temporary file. A reparse point is opened as itself, never
+// followed.
+HANDLE create_new(const char *name) {
+    return CreateFileA(name, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// Renames the open file `handle` to `target`, replacing what is there: the
+// name itself, whatever it is (a symlink or hard link is replaced, its
+// target left alone). Fails while another process holds `target` open.
+file_status rename_open_file(HANDLE handle, const char *target, sys_error *err) {
+    wchar_t wide[NAME_SIZE];
+    wchar_t full[NAME_SIZE];
+    if (MultiByteToWideChar(CP_ACP, 0, target, -1, wide, NAME_SIZE) == 0)
+        return failed(err);
+    DWORD len = GetFullPathNameW(wide, NAME_SIZE, full, nullptr);
+    if (len == 0 || len >= NAME_SIZE)
+        return failed(err);
+    // The rename wants a native path: \??\C:\dir\name or \??\UNC\server\share\name.
+    const wchar_t *rest = full;
+    const wchar_t *prefix = L"\\??\\";
+    if (std::wcsncmp(full, L"\\\\?\\", 4) == 0) {
+        rest = full + 4;
+    } else if (std::wcsncmp(full, L"\\\\", 2) == 0) {
+        rest = full + 2;
+        prefix = L"\\??\\UNC\\";
     }
-    return as_file(handle);
+    const std::size_t prefix_len = std::wcslen(prefix);
+    const std::size_t rest_len = std::wcslen(rest);
+    alignas(FILE_RENAME_INFO) unsigned char
+        buf[sizeof(FILE_RENAME_INFO) + (NAME_SIZE + 8) * sizeof(wchar_t)];
+    auto *info = reinterpret_cast<FILE_RENAME_INFO *>(buf);
+    std::memset(info, 0, sizeof *info);
+    info->ReplaceIfExists = TRUE;
+    std::wmemcpy(info->FileName, prefix, prefix_len);
+    std::wmemcpy(info->FileName + prefix_len, rest, rest_len);
+    info->FileName[prefix_len + rest_len] = L'\0';  // wine reads up to it, past the length
+    info->FileNameLength = static_cast<DWORD>((prefix_len + rest_len) * sizeof(wchar_t));
+    DWORD size = static_cast<DWORD>(sizeof(FILE_RENAME_INFO) + info->FileNameLength);
+    if (SetFileInformationByHandle(handle, FileRenameInfo, info, size))
+        return FILE_OK;
+    DWORD code = GetLastError();
+    describe(code, err);
+    return held_elsewhere(code) ? FILE_BUSY : FILE_FAILED;
+}
+
+void delete_open_file(HANDLE handle) {
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+    CloseHandle(handle);
+}
+
+// A PATH.tmp that exists while no save holds it open is left over from a
+// killed save, or planted. It is never opened nor deleted by its name (wine
+// deletes a symlink's target, not the link): a new file made under a name
+// of this process's own is renamed over it, which replaces the name alone,
+// and fails while another save holds the file open.
+file_status take_over_stale(const char *tmp, qh_file **file, sys_error *err) {
+    DWORD attributes = GetFileAttributesA(tmp);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+        describe(ERROR_ACCESS_DENIED, err);
+        return FILE_FAILED;
+    }
+    char own[NAME_SIZE];
+    std::snprintf(own, sizeof own, "%s.%lu-%llu", tmp, GetCurrentProcessId(),
+                  static_cast<unsigned long long>(GetTickCount64()));
+    HANDLE handle = create_new(own);
+    if (handle == INVALID_HANDLE_VALUE)
+        return failed(err);
+    file_status status = rename_open_file(handle, tmp, err);
+    if (status != FILE_OK) {
+        delete_open_file(handle);
+        return status;
+    }
+    *file = as_file(handle);
+    return FILE_OK;
+}
+
+// The save holds its temporary file open from its creation until after the
+// replace, which renames it through that handle: there is no moment in
+// which another save could take it for a left-over file.
+file_status create_temp(const char *tmp, const char *, qh_file **file, sys_error *err) {
+    HANDLE handle = create_new(tmp);
+    if (handle != INVALID_HANDLE_VALUE) {
+        *file = as_file(handle);
+        return FILE_OK;
+    }
+    DWORD code = GetLastError();
+    if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
+        describe(code, err);
+        return FILE_FAILED;
+    }
+    return take_over_stale(tmp, file, err);
 }
 
 int write_all(qh_file *file, const void *data, std::size_t size, sys_error *err) {
@@ -149,44 +225,93 @@ int write_all(qh_file *file, const void *data, std::size_t size, sys_error *err)
 }
 
 int commit(qh_file *file, sys_error *err) {
-    int rc = FlushFileBuffers(as_handle(file)) ? 0 : fail(err);
-    if (!CloseHandle(as_handle(file)) && rc == 0)
-        rc = fail(err);
-    return rc;
+    return FlushFileBuffers(as_handle(file)) ? 0 : fail(err);
 }
 
-void abandon(qh_file *file) { CloseHandle(as_handle(file)); }
+void discard(qh_file *file, const char *) {
+    delete_open_file(as_handle(file));
+}
 
-int remove_file(const char *path) { return DeleteFileA(path) ? 0 : -1; }
+// Reads the way a well-behaved reader does, shutting nobody out. A folder
+// fails to open; a device (NUL, CON) or a pipe opens but is no disk file,
+// and reading it could wait forever.
+file_status open_current(const char *path, qh_file **file, sys_error *err) {
+    HANDLE handle =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        if (GetFileType(handle) == FILE_TYPE_DISK) {
+            *file = as_file(handle);
+            return FILE_OK;
+        }
+        CloseHandle(handle);
+        say("not a regular file", err);
+        return FILE_FAILED;
+    }
+    DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+        return FILE_ABSENT;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        say("not a regular file", err);
+        return FILE_FAILED;
+    }
+    describe(code, err);
+    return code == ERROR_SHARING_VIOLATION ? FILE_BUSY : FILE_FAILED;
+}
+
+long long read_some(qh_file *file, void *data, std::size_t size, sys_error *err) {
+    DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+    DWORD got = 0;
+    if (!ReadFile(as_handle(file), data, chunk, &got, nullptr))
+        return fail(err);
+    return got;
+}
+
+void close_file(qh_file *file) {
+    CloseHandle(as_handle(file));
+}
 
 // Share mode 0 admits no other handle: the probe succeeds only when the file
 // is writable for us and nobody else has it open. The read-only attribute is
 // checked on its own so that the rule holds however the file system maps it
-// to access rights (wine, for one, lets root write such a file).
-probe_result probe(const char *path, sys_error *err) {
+// to access rights (wine, for one, lets root write such a file); a read-only
+// file fails at once, a file held open elsewhere is worth waiting for.
+file_status probe(const char *path, sys_error *err) {
     DWORD attributes = GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
         describe(ERROR_ACCESS_DENIED, err);
-        return PROBE_BLOCKED;
+        return FILE_FAILED;
     }
     HANDLE handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
         CloseHandle(handle);
-        return PROBE_OPENED;
+        return FILE_OK;
     }
     DWORD code = GetLastError();
     if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
-        return PROBE_ABSENT;
+        return FILE_ABSENT;
     describe(code, err);
-    return PROBE_BLOCKED;
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION ? FILE_BUSY
+                                                                           : FILE_FAILED;
 }
 
-replace_result replace(const char *tmp, const char *target, sys_error *err) {
-    if (MoveFileExA(tmp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return REPLACED;
-    fail(err);
-    return REPLACE_FAILED;
+// The flush after the rename does what MOVEFILE_WRITE_THROUGH would: the
+// save reports success only once the new name is on the disk.
+file_status replace(qh_file *file, const char *, const char *target, sys_error *err) {
+    file_status status = rename_open_file(as_handle(file), target, err);
+    if (status == FILE_OK)
+        FlushFileBuffers(as_handle(file));
+    return status;
+}
+
+long long clock_ms() {
+    return static_cast<long long>(GetTickCount64());
+}
+
+void sleep_ms(int ms) {
+    Sleep(static_cast<DWORD>(ms));
 }
 
 using flush_fn = BOOL(WINAPI *)(void);
@@ -256,15 +381,18 @@ const char *hosts_path_in(const char *system_dir, char *room, std::size_t size) 
 
 const qh_platform native_platform = {
     .default_path = default_path,
-    .open_for_reading = open_for_reading,
     .resolve_target = resolve_target,
     .create_temp = create_temp,
     .write_all = write_all,
     .commit = commit,
-    .abandon = abandon,
-    .remove_file = remove_file,
+    .discard = discard,
+    .open_current = open_current,
+    .read_some = read_some,
+    .close_file = close_file,
     .probe = probe,
     .replace = replace,
+    .clock_ms = clock_ms,
+    .sleep_ms = sleep_ms,
     .resolver_library = "dnsapi.dll",
     .resolver_lookup = "DnsFlushResolverCache",
     .resolver_call = "DnsFlushResolverCache",

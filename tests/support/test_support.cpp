@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "hosts_internal.h"
+#include "load_memory.h"
 #include "platform.h"
 
 TempDir::TempDir() {
@@ -47,6 +48,7 @@ std::vector<std::string> passthrough_lines() {
 
 void HostsTest::SetUp() {
     reset_lists();
+    forget_load();
     s_platform = &native_platform;
     s_realloc = std::realloc;
     hosts = dir.file("hosts");
@@ -55,6 +57,7 @@ void HostsTest::SetUp() {
 
 void HostsTest::TearDown() {
     reset_lists();
+    forget_load();
     s_platform = &native_platform;
     s_realloc = std::realloc;
     hosts_set_path(nullptr);
