@@ -1,11 +1,15 @@
 // Behaviour of the Windows platform layer, run under wine.
 #include <windows.h>
 
+#include <chrono>
+#include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "hosts_internal.h"
 #include "platform.h"
+#include "support/os_support.h"
 #include "support/test_support.h"
 #include "win/platform_win.h"
 
@@ -115,4 +119,70 @@ TEST_F(WindowsTest, SymlinkedFileKeepsItsLink) {
     EXPECT_EQ(read_bytes(target), "1.1.1.1 old\n2.2.2.2 new\n");
     EXPECT_FALSE(fs::exists(target + ".tmp"));
     EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+}
+
+namespace {
+
+long long now_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+bool file_exists(const std::string &path) {
+    return std::ifstream(path).good();
+}
+
+}  // namespace
+
+// A virus scanner or the search indexer holds the hosts file open for a
+// moment: the save waits for it, up to about a second. Another process
+// holds the file; the test releases it 300 ms into the save, or never.
+TEST_F(WindowsTest, FileHeldForAMomentSavesOnceReleased) {
+    write_bytes(hosts, "1.1.1.1 old\n");
+    ASSERT_EQ(hosts_load(), 1);
+    ASSERT_GE(hosts_add("2.2.2.2", "new", nullptr), 0);
+    // One save with nobody holding the file: the unit of this run's speed.
+    long long start = now_ms();
+    ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+    const long long save_ms = now_ms() - start;
+    ASSERT_GE(hosts_add("3.3.3.3", "newer", nullptr), 0);
+
+    for (int release_ms : {300, -1}) {
+        SCOPED_TRACE(release_ms < 0 ? "held throughout" : "released after 300 ms");
+        const std::string ready = dir.file("ready"), release = dir.file("release");
+        std::remove(ready.c_str());
+        std::remove(release.c_str());
+        const std::string before = read_bytes(hosts);
+        child_process *holder =
+            start_child(program_file("qh_save_worker"), {"hold", hosts, ready, release});
+        ASSERT_NE(holder, nullptr);
+        while (!file_exists(ready))
+            sleep_ms(2);
+        std::thread releaser([&] {
+            if (release_ms >= 0) {
+                sleep_ms(release_ms);
+                write_bytes(release, "1");
+            }
+        });
+        start = now_ms();
+        const int rc = hosts_save();
+        const long long took = now_ms() - start;
+        releaser.join();
+        write_bytes(release, "1");
+        wait_child(holder);
+        if (release_ms >= 0) {
+            EXPECT_EQ(rc, 1) << hosts_last_error();
+            EXPECT_GE(took, release_ms);
+            EXPECT_EQ(read_bytes(hosts), "1.1.1.1 old\n2.2.2.2 new\n3.3.3.3 newer\n");
+        } else {
+            EXPECT_EQ(rc, -1);
+            std::string prefix = "rename " + hosts + ".tmp -> " + hosts + " failed: ";
+            EXPECT_EQ(std::string(hosts_last_error()).rfind(prefix, 0), 0u) << hosts_last_error();
+            EXPECT_GE(took, 1000);
+            EXPECT_LT(took, 1500 + 5 * save_ms) << "one save alone took " << save_ms << " ms";
+            EXPECT_EQ(read_bytes(hosts), before);
+        }
+        EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+    }
 }

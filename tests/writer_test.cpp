@@ -6,10 +6,15 @@
 
 #include "hosts_internal.h"
 #include "platform.h"
+#include "support/os_support.h"
 #include "support/test_support.h"
 
 using Lines = std::vector<std::string>;
 using WriterTest = HostsTest;
+
+namespace {
+const char k_old_file[] = "1.1.1.1 old\n";
+}
 
 TEST_F(WriterTest, WritesEveryKindOfLine) {
     load_text("# header\r\n"
@@ -70,6 +75,27 @@ TEST_F(WriterTest, StaleTemporaryFileIsReplaced) {
     ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
     EXPECT_EQ(read_bytes(hosts), "1.2.3.4 a\n");
     EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+}
+
+// Someone who can write the folder plants a link at the temporary name to
+// make the save write through it: the link is replaced as a name, and what
+// it leads to keeps every byte.
+TEST_F(WriterTest, PlantedLinkAtTheTemporaryNameIsNotFollowed) {
+    const std::string victim = dir.file("victim");
+    for (bool symbolic : {true, false}) {
+        SCOPED_TRACE(symbolic ? "symbolic link" : "hard link");
+        write_bytes(victim, "precious\n");
+        load_text(k_old_file);
+        if (!plant_link(victim, hosts + ".tmp", symbolic)) {
+            std::printf("skipped: cannot make a %s link here\n", symbolic ? "symbolic" : "hard");
+            continue;
+        }
+        ASSERT_GE(hosts_add("1.2.3.4", "new", nullptr), 0);
+        ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+        EXPECT_EQ(read_bytes(victim), "precious\n");
+        EXPECT_EQ(read_bytes(hosts), std::string(k_old_file) + "1.2.3.4 new\n");
+        EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+    }
 }
 
 TEST_F(WriterTest, FolderInTheWayIsLeftAlone) {

@@ -22,4 +22,9 @@ void kill_child(child_process *child);
 void wait_child(child_process *child);
 void sleep_ms(int ms);
 
+// Plants a symbolic or hard link named `link` to `target` (same folder),
+// as someone out to make a save write through it would. False when this
+// system will not make one here.
+bool plant_link(const std::string &target, const std::string &link, bool symbolic);
+
 #endif

@@ -55,3 +55,8 @@ void sleep_ms(int ms) {
     struct timespec delay = {ms / 1000, (ms % 1000) * 1000000L};
     nanosleep(&delay, nullptr);
 }
+
+bool plant_link(const std::string &target, const std::string &link, bool symbolic) {
+    return (symbolic ? symlink(target.c_str(), link.c_str())
+                     : ::link(target.c_str(), link.c_str())) == 0;
+}

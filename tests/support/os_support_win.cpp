@@ -1,6 +1,8 @@
-#include "os_support.h"
-
 #include <windows.h>
+
+#include <chrono>
+
+#include "os_support.h"
 
 std::string program_dir() {
     char path[MAX_PATH];
@@ -52,3 +54,39 @@ void wait_child(child_process *child) {
 }
 
 void sleep_ms(int ms) { Sleep(static_cast<DWORD>(ms)); }
+
+// Windows makes hard links for anyone. Under wine, which offers no symbolic
+// link through the Windows calls, the system's own ln makes one; a program
+// of the host system runs detached, so its result is awaited by name.
+bool plant_link(const std::string &target, const std::string &link, bool symbolic) {
+    if (!symbolic)
+        return CreateHardLinkA(link.c_str(), target.c_str(), nullptr) != 0;
+    using unix_name_fn = char *(CDECL *)(const WCHAR *);
+    auto unix_name = reinterpret_cast<unix_name_fn>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (unix_name == nullptr)
+        return CreateSymbolicLinkA(link.c_str(), target.c_str(),
+                                   SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) != 0;
+    std::wstring wide(link.begin(), link.end());
+    char *unix_link = unix_name(wide.c_str());
+    if (unix_link == nullptr)
+        return false;
+    std::string name = target.substr(target.find_last_of("\\/") + 1);
+    std::string command = "/bin/ln -s \"" + name + "\" \"" + unix_link + "\"";
+    HeapFree(GetProcessHeap(), 0, unix_link);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (std::chrono::steady_clock::now() > give_up)
+            return false;
+        Sleep(5);
+    }
+    return true;
+}

@@ -1,0 +1,194 @@
+// Several processes at work on one hosts file at once: saves follow one
+// another, a save never replaces what another saved since its load, and a
+// reader only ever sees one complete version.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "hosts_internal.h"
+#include "load_memory.h"
+#include "stress_content.h"
+#include "support/os_support.h"
+#include "support/test_support.h"
+
+namespace {
+
+long long now_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+bool file_exists(const std::string &path) {
+    return std::ifstream(path).good();
+}
+
+void touch(const std::string &path) {
+    std::ofstream(path) << "1\n";
+}
+
+// Waits for a helper process to create `path`; a minute is far beyond any
+// start-up, even of a sanitized program under wine.
+void wait_for_file(const std::string &path) {
+    const long long give_up = now_ms() + 60000;
+    while (!file_exists(path) && now_ms() < give_up)
+        sleep_ms(2);
+    ASSERT_TRUE(file_exists(path)) << "no " << path;
+}
+
+// How long one load, add and save of `hosts` takes here and now.
+long long measure_one_save(const std::string &hosts) {
+    hosts_set_path(hosts.c_str());
+    const long long start = now_ms();
+    const int rounds = 3;
+    for (int i = 0; i < rounds; ++i) {
+        EXPECT_EQ(hosts_load(), 1);
+        hosts_add("10.9.9.9", "measure.test", nullptr);
+        EXPECT_EQ(hosts_save(), 1) << hosts_last_error();
+    }
+    const long long each = (now_ms() - start) / rounds;
+    reset_lists();
+    forget_load();
+    hosts_set_path(nullptr);
+    return std::max(each, 1LL);
+}
+
+std::vector<std::string> lines_of(const std::string &path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+}  // namespace
+
+// Two processes each load, add a record of their own and save, over and
+// over, while a third reads the file throughout. Every save ends in success
+// or a documented refusal, every successful save's record is in the final
+// file and no refused save's record ever appears, and no read sees anything
+// but one complete version.
+TEST(ConcurrencyTest, TwoSaversAndAReader) {
+    TempDir dir;
+    const std::string hosts = dir.file("hosts");
+    write_bytes(hosts, stress_start_file());
+    // About 250 saves' worth of time, so that the savers meet often at any
+    // speed, bounded well under a minute.
+    const long long save_ms = measure_one_save(hosts);
+    const long long run_ms = std::min(std::max(250 * save_ms, 3000LL), 20000LL);
+    write_bytes(hosts, stress_start_file());
+
+    const std::string go = dir.file("go"), stop = dir.file("stop");
+    const std::string worker = program_file("qh_save_worker");
+    std::vector<child_process *> children;
+    children.push_back(start_child(worker, {"read", hosts, go, stop, dir.file("reader")}));
+    for (int id = 0; id < 2; ++id)
+        children.push_back(start_child(worker, {"save", hosts, std::to_string(id), go, stop,
+                                                dir.file("saver" + std::to_string(id))}));
+    for (child_process *child : children)
+        ASSERT_NE(child, nullptr);
+    // The workers wait for `go`, so that they start together however slowly
+    // each program starts.
+    for (const char *name : {"reader", "saver0", "saver1"})
+        wait_for_file(dir.file(name) + ".started");
+    touch(go);
+    sleep_ms(static_cast<int>(run_ms));
+    touch(stop);
+    for (child_process *child : children)
+        wait_child(child);
+
+    const std::string tmp = hosts + ".tmp";
+    const std::string changed = hosts + " changed since it was loaded";
+    const std::string other_save =
+        "cannot open " + tmp + " for writing: another save of " + hosts + " is in progress";
+    // On Windows the reader holds the file for a moment now and then.
+    const std::string held_prefixes[] = {
+        "rename " + tmp + " -> " + hosts + " failed: ", "cannot open " + hosts + ": ",
+        "not replacing " + hosts + ": its last load failed"};
+    int saved = 0, refused_changed = 0, refused_busy = 0, refused_held = 0;
+    std::set<std::string> saved_names;
+    for (int id = 0; id < 2; ++id) {
+        for (const std::string &line : lines_of(dir.file("saver" + std::to_string(id)))) {
+            std::istringstream fields(line);
+            int round = 0, rc = 0;
+            fields >> round >> rc;
+            std::string error;
+            std::getline(fields >> std::ws, error);
+            if (rc == 1) {
+                ++saved;
+                saved_names.insert(stress_name(id, round));
+                continue;
+            }
+            bool held = std::any_of(std::begin(held_prefixes), std::end(held_prefixes),
+                                    [&](const std::string &p) { return error.rfind(p, 0) == 0; });
+            refused_changed += error == changed;
+            refused_busy += error == other_save;
+            refused_held += held;
+            EXPECT_TRUE(error == changed || error == other_save || held)
+                << "saver " << id << " round " << round << ": " << rc << " " << error;
+        }
+    }
+    std::set<std::string> final_names;
+    EXPECT_TRUE(stress_names(read_bytes(hosts), final_names)) << "the final file is not whole";
+    EXPECT_EQ(final_names, saved_names) << "a successful save is missing, or a refused one landed";
+    EXPECT_FALSE(fs::exists(tmp));
+
+    const std::vector<std::string> reader = lines_of(dir.file("reader"));
+    ASSERT_FALSE(reader.empty());
+    long reads = 0, incomplete = 0, unopened = 0;
+    std::istringstream(reader[0]) >> reads >> incomplete >> unopened;
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(incomplete, 0) << "reads that saw no complete version";
+    for (std::size_t i = 1; i < reader.size(); ++i)
+        EXPECT_EQ(saved_names.count(reader[i]), 1u) << "the reader saw " << reader[i];
+
+    std::printf(
+        "%lld ms (one save %lld ms): %d saves: %d saved, %d changed since loaded, "
+        "%d another save in progress, %d file held; %ld reads, %ld incomplete, "
+        "%ld could not open\n",
+        run_ms, save_ms, saved + refused_changed + refused_busy + refused_held, saved,
+        refused_changed, refused_busy, refused_held, reads, incomplete, unopened);
+    EXPECT_GT(saved, 0);
+    EXPECT_GT(refused_changed, 0) << "the savers never met: nothing was tested";
+}
+
+// A save holding the lock makes another wait about 2 s and give up, with
+// nothing changed; once that save is killed its left-over temporary file
+// is no obstacle.
+TEST(ConcurrencyTest, HeldLockWaitsThenFailsAndAKilledHolderBlocksNothing) {
+    TempDir dir;
+    const std::string hosts = dir.file("hosts"), tmp = hosts + ".tmp";
+    const long long save_ms = measure_one_save(hosts);
+    write_bytes(hosts, "1.1.1.1 old\n");
+    child_process *holder =
+        start_child(program_file("qh_save_worker"), {"lock", hosts, dir.file("locked")});
+    ASSERT_NE(holder, nullptr);
+    wait_for_file(dir.file("locked"));
+
+    hosts_set_path(hosts.c_str());
+    ASSERT_EQ(hosts_load(), 1);
+    ASSERT_EQ(hosts_add("2.2.2.2", "new", nullptr), 1);
+    const long long start = now_ms();
+    EXPECT_EQ(hosts_save(), -1);
+    const long long waited = now_ms() - start;
+    EXPECT_EQ(hosts_last_error(),
+              "cannot open " + tmp + " for writing: another save of " + hosts + " is in progress");
+    EXPECT_GE(waited, 1950);
+    EXPECT_LT(waited, 2500 + 10 * save_ms);
+    EXPECT_EQ(read_bytes(hosts), "1.1.1.1 old\n");
+
+    kill_child(holder);
+    wait_child(holder);
+    EXPECT_TRUE(fs::exists(tmp)) << "the killed save left no temporary file: nothing tested";
+    EXPECT_EQ(hosts_save(), 1) << hosts_last_error();
+    EXPECT_EQ(read_bytes(hosts), "1.1.1.1 old\n2.2.2.2 new\n");
+    EXPECT_FALSE(fs::exists(tmp));
+    reset_lists();
+    forget_load();
+    hosts_set_path(nullptr);
+}
