@@ -74,8 +74,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     // A file holding a NUL byte is refused whole, leaving empty tables.
     if (std::memchr(data, '\0', size) != nullptr) {
-        const std::string refused = "cannot read " + path + ": it holds NUL bytes (UTF-16 or not a text file)";
-        if (hosts_load() != -1 || refused != hosts_last_error() || s_rec_count != 0 || s_pass_count != 0)
+        const std::string refused =
+            "cannot read " + path + ": it holds NUL bytes (UTF-16 or not a text file)";
+        if (hosts_load() != -1 || refused != hosts_last_error() || s_rec_count != 0 ||
+            s_pass_count != 0)
             fail("a file with a NUL byte gave: %s", shown(hosts_last_error()).c_str());
         return 0;
     }

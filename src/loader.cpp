@@ -200,17 +200,17 @@ QH_EXPORT int QH_CALL hosts_load(void) noexcept {
     os->close_file(file);
     remember_load(path, outcome == read_outcome::complete ? LOADED_CONTENT : LOAD_FAILED, &content);
     switch (outcome) {
-    case read_outcome::complete:
-        return 1;
-    case read_outcome::read_failed:
-        set_err("cannot read %s: %s", path, err.text);
-        break;
-    case read_outcome::out_of_memory:
-        set_err("out of memory while parsing");
-        break;
-    case read_outcome::holds_nul:
-        set_err("cannot read %s: it holds NUL bytes (UTF-16 or not a text file)", path);
-        break;
+        case read_outcome::complete:
+            return 1;
+        case read_outcome::read_failed:
+            set_err("cannot read %s: %s", path, err.text);
+            break;
+        case read_outcome::out_of_memory:
+            set_err("out of memory while parsing");
+            break;
+        case read_outcome::holds_nul:
+            set_err("cannot read %s: it holds NUL bytes (UTF-16 or not a text file)", path);
+            break;
     }
     reset_lists();
     return -1;

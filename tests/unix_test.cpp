@@ -50,7 +50,9 @@ int in_private_mount_namespace(Body body) {
 
 }  // namespace
 
-TEST_F(UnixTest, DefaultPathIsEtcHosts) { EXPECT_STREQ(native_platform.default_path(), "/etc/hosts"); }
+TEST_F(UnixTest, DefaultPathIsEtcHosts) {
+    EXPECT_STREQ(native_platform.default_path(), "/etc/hosts");
+}
 
 TEST_F(UnixTest, SaveKeepsThePermissionBits) {
     write_bytes(hosts, "1.2.3.4 a\n");
@@ -72,7 +74,8 @@ TEST_F(UnixTest, SpecialFilesAreNeitherReadNorReplaced) {
     } cases[] = {
         {"FIFO", [](const char *path) { return mkfifo(path, 0644); }, S_IFIFO},
         {"folder", [](const char *path) { return mkdir(path, 0755); }, S_IFDIR},
-        {"device like /dev/urandom", [](const char *path) { return mknod(path, S_IFCHR | 0644, makedev(1, 9)); }, S_IFCHR},
+        {"device like /dev/urandom",
+         [](const char *path) { return mknod(path, S_IFCHR | 0644, makedev(1, 9)); }, S_IFCHR},
     };
     const std::string link = dir.file("link");
     ASSERT_EQ(symlink("hosts", link.c_str()), 0);
@@ -80,7 +83,8 @@ TEST_F(UnixTest, SpecialFilesAreNeitherReadNorReplaced) {
         SCOPED_TRACE(c.what);
         fs::remove_all(hosts);
         if (c.make(hosts.c_str()) != 0) {
-            std::printf("cannot make a %s here (%s); case left out\n", c.what, std::strerror(errno));
+            std::printf("cannot make a %s here (%s); case left out\n", c.what,
+                        std::strerror(errno));
             continue;
         }
         for (const std::string &path : {hosts, link}) {
@@ -155,7 +159,8 @@ TEST_F(UnixTest, SymlinkedFileKeepsItsLink) {
     EXPECT_EQ(hosts_save(), -1);
     s_platform = &native_platform;
     const std::string resolved = dir.file("real/../real/hosts");
-    EXPECT_EQ(hosts_last_error(), "rename " + resolved + ".tmp -> " + resolved + " failed: injected");
+    EXPECT_EQ(hosts_last_error(),
+              "rename " + resolved + ".tmp -> " + resolved + " failed: injected");
     EXPECT_EQ(fs::read_symlink(hosts).string(), "middle");
 
     // A dangling link gets its file; a loop of links is refused.
@@ -168,7 +173,8 @@ TEST_F(UnixTest, SymlinkedFileKeepsItsLink) {
     ASSERT_EQ(symlink("hosts", middle.c_str()), 0);
     EXPECT_EQ(hosts_save(), -1);
     EXPECT_EQ(std::string(hosts_last_error()).rfind("not replacing ", 0), 0u) << hosts_last_error();
-    EXPECT_NE(std::string(hosts_last_error()).find(": Too many levels of symbolic links"), std::string::npos);
+    EXPECT_NE(std::string(hosts_last_error()).find(": Too many levels of symbolic links"),
+              std::string::npos);
     EXPECT_EQ(fs::read_symlink(hosts).string(), "middle");
 }
 
@@ -196,7 +202,8 @@ TEST_F(UnixTest, SaveKeepsOwnerModeAndExtendedAttributes) {
         EXPECT_EQ(getxattr(hosts.c_str(), "user.qh-note", value, sizeof value), 4);
         EXPECT_STREQ(value, "kept");
         if (labelled) {
-            EXPECT_EQ(getxattr(hosts.c_str(), "security.selinux", value, sizeof value), static_cast<ssize_t>(sizeof label));
+            EXPECT_EQ(getxattr(hosts.c_str(), "security.selinux", value, sizeof value),
+                      static_cast<ssize_t>(sizeof label));
             EXPECT_STREQ(value, label);
         }
     }
@@ -237,7 +244,9 @@ TEST_F(UnixTest, LabelThatCannotBeCopiedFailsTheSave) {
     if (!labelled)
         GTEST_SKIP() << "no permission to set an SELinux label here";
     EXPECT_EQ(labelled_rc, -1);
-    EXPECT_EQ(labelled_error, "cannot open " + hosts + ".tmp for writing: cannot copy security.selinux: Operation not permitted");
+    EXPECT_EQ(labelled_error,
+              "cannot open " + hosts +
+                  ".tmp for writing: cannot copy security.selinux: Operation not permitted");
     EXPECT_EQ(read_bytes(hosts), "1.2.3.4 a\n5.6.7.8 b\n");
     EXPECT_FALSE(fs::exists(hosts + ".tmp"));
 }
@@ -255,7 +264,8 @@ TEST_F(UnixTest, TemporarySymlinkIsNotFollowed) {
 
 TEST_F(UnixTest, InPlaceOverwriteCopiesTheWholeFile) {
     const std::string tmp = hosts + ".tmp";
-    for (const std::string &content : {std::string(300000, 'x'), std::string("short\n"), std::string()}) {
+    for (const std::string &content :
+         {std::string(300000, 'x'), std::string("short\n"), std::string()}) {
         SCOPED_TRACE(content.size());
         write_bytes(hosts, "old content that is longer than a short line\n");
         ASSERT_EQ(chmod(hosts.c_str(), 0604), 0);
@@ -279,7 +289,9 @@ int writes_left;          // writes of the new content that go through
 int restore_writes_left;  // writes after the first failure that go through
 bool failed_once;
 
-int no_room(int, off_t) { return ENOSPC; }
+int no_room(int, off_t) {
+    return ENOSPC;
+}
 
 // Lets the counted writes through; the next one writes half its bytes and
 // fails.
@@ -305,7 +317,8 @@ file_status replace_in_place(qh_file *, const char *tmp, const char *target, sys
 // An in-place copy that fails leaves the old bytes; only when they cannot be
 // put back does the temporary file stay, named in the error.
 TEST_F(UnixTest, FailedInPlaceCopyPutsTheOldBytesBack) {
-    const std::string old_content = "1.1.1.1 old # the old file\n# comment line\n" + std::string(100000, '#') + "\n";
+    const std::string old_content =
+        "1.1.1.1 old # the old file\n# comment line\n" + std::string(100000, '#') + "\n";
     const std::string tmp = hosts + ".tmp";
     const std::string failed = "rename " + tmp + " -> " + hosts + " failed: ";
     const unix_calls full_disk = {
@@ -329,8 +342,10 @@ TEST_F(UnixTest, FailedInPlaceCopyPutsTheOldBytesBack) {
         {"first write fails", &failing_disk, 0, 1, failed + "Input/output error"},
         {"later write fails", &failing_disk, 3, 1, failed + "Input/output error"},
         {"restoring fails too", &failing_disk, 3, 0,
-         failed + "Input/output error; restoring the old content failed too: Input/output error; "
-                  "the new content is kept in " + tmp},
+         failed +
+             "Input/output error; restoring the old content failed too: Input/output error; "
+             "the new content is kept in " +
+             tmp},
     };
     add_many_records(8000);
     const std::string expected = dir.file("expected");
@@ -387,12 +402,14 @@ TEST_F(UnixTest, BindMountedFileIsOverwrittenInPlace) {
 // system: the in-place save runs out of room and must fail before the first
 // old byte changes.
 TEST_F(UnixTest, BindMountedFileOnAFullFileSystemKeepsItsBytes) {
-    const std::string old_content = "# kept by the container runtime\n127.0.0.1 localhost\n10.0.0.1 host.docker.lan\n";
+    const std::string old_content =
+        "# kept by the container runtime\n127.0.0.1 localhost\n10.0.0.1 host.docker.lan\n";
     const std::string small = dir.file("small");
     ASSERT_TRUE(fs::create_directory(small));
     write_bytes(hosts, "");
     add_many_records(3000);
-    const std::string expected_error = "rename " + hosts + ".tmp -> " + hosts + " failed: No space left on device";
+    const std::string expected_error =
+        "rename " + hosts + ".tmp -> " + hosts + " failed: No space left on device";
     int status = in_private_mount_namespace([&] {
         const std::string source = small + "/hosts";
         if (mount("qh-small", small.c_str(), "tmpfs", 0, "size=64k") != 0)
@@ -414,7 +431,8 @@ TEST_F(UnixTest, BindMountedFileOnAFullFileSystemKeepsItsBytes) {
         return got == old_content.size() && old_content == back ? 0 : 5;
     });
     if (status == 77)
-        GTEST_SKIP() << "no permission to mount a small file system and bind-mount a file in a private mount namespace";
+        GTEST_SKIP() << "no permission to mount a small file system and bind-mount a file in a "
+                        "private mount namespace";
     EXPECT_EQ(status, 0) << "2: setup, 3: save result, 4: temporary file left, 5: old file changed";
 }
 

@@ -61,7 +61,8 @@ TEST_F(WindowsTest, DefaultPathComesFromTheSystemFolder) {
 // load) nor read; reading a pipe would wait for its writer.
 TEST_F(WindowsTest, SpecialFilesAreNeitherReadNorReplaced) {
     const std::string pipe = "\\\\.\\pipe\\qh-test-" + std::to_string(std::random_device()());
-    HANDLE server = CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 4, 4096, 4096, 0, nullptr);
+    HANDLE server = CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 4, 4096,
+                                     4096, 0, nullptr);
     ASSERT_NE(server, INVALID_HANDLE_VALUE);
     ASSERT_TRUE(fs::create_directory(hosts));
     for (const std::string &path : {hosts, std::string("NUL")}) {

@@ -39,7 +39,9 @@ file_status failed(sys_error *err) {
     return FILE_FAILED;
 }
 
-void say(const char *text, sys_error *err) { std::snprintf(err->text, sizeof err->text, "%s", text); }
+void say(const char *text, sys_error *err) {
+    std::snprintf(err->text, sizeof err->text, "%s", text);
+}
 
 // A file handle is the descriptor plus one, so that descriptor 0 is not null.
 qh_file *as_file(int fd) { return reinterpret_cast<qh_file *>(static_cast<std::intptr_t>(fd) + 1); }
@@ -155,7 +157,9 @@ file_status clear_stale(const char *tmp, sys_error *err) {
     return status;
 }
 
-const char *default_path() { return "/etc/hosts"; }
+const char *default_path() {
+    return "/etc/hosts";
+}
 
 // Follows symbolic links at the end of `path` to the file they lead to; a
 // relative link is taken from the folder of the link.
@@ -183,7 +187,8 @@ int resolve_target(const char *path, char *target, std::size_t size, sys_error *
         int folder = link[0] == '/' || slash == nullptr ? 0 : static_cast<int>(slash - target + 1);
         char next[PATH_MAX_LEN];
         int next_len = std::snprintf(next, sizeof next, "%.*s%s", folder, target, link);
-        if (links == 40 || next_len >= static_cast<int>(size) || next_len >= static_cast<int>(sizeof next)) {
+        if (links == 40 || next_len >= static_cast<int>(size) ||
+            next_len >= static_cast<int>(sizeof next)) {
             describe(links == 40 ? ELOOP : ENAMETOOLONG, err);
             return -1;
         }
@@ -194,7 +199,8 @@ int resolve_target(const char *path, char *target, std::size_t size, sys_error *
 // A buffer from the library's allocator, freed when it goes out of scope.
 class heap_buffer {
 public:
-    explicit heap_buffer(std::size_t size) : data_(static_cast<char *>(s_realloc(nullptr, size ? size : 1))) {}
+    explicit heap_buffer(std::size_t size)
+        : data_(static_cast<char *>(s_realloc(nullptr, size ? size : 1))) {}
     ~heap_buffer() { std::free(data_); }
     heap_buffer(const heap_buffer &) = delete;
     heap_buffer &operator=(const heap_buffer &) = delete;
@@ -512,7 +518,8 @@ int copy_over(int in, std::size_t size, int out, sys_error *err) {
     for (std::size_t done = 0; done < size;) {
         std::size_t chunk = size - done < sizeof buf ? size - done : sizeof buf;
         off_t offset = static_cast<off_t>(done);
-        if (read_at(in, buf, chunk, offset, err) != 0 || write_at(out, buf, chunk, offset, err) != 0)
+        if (read_at(in, buf, chunk, offset, err) != 0 ||
+            write_at(out, buf, chunk, offset, err) != 0)
             return -1;
         done += chunk;
     }
@@ -573,7 +580,9 @@ file_status overwrite_open(int in, int out, sys_error *err) {
     return restore_failed(restore.text, err);
 }
 
-int reserve(int fd, off_t size) { return ::posix_fallocate(fd, 0, size); }
+int reserve(int fd, off_t size) {
+    return ::posix_fallocate(fd, 0, size);
+}
 
 ssize_t pwrite_fd(int fd, const void *data, std::size_t size, off_t offset) {
     return ::pwrite(fd, data, size, offset);

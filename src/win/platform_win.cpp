@@ -2,6 +2,8 @@
 // probe, a rename through the open temporary file as the one-step replace,
 // and dnsapi.dll / ipconfig.exe for the resolver cache, both taken from the
 // system directory only.
+#include "platform_win.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -9,7 +11,6 @@
 #include <cwchar>
 
 #include "../platform.h"
-#include "platform_win.h"
 
 namespace {
 
@@ -30,7 +31,9 @@ int fail(sys_error *err) {
     return -1;
 }
 
-void say(const char *text, sys_error *err) { std::snprintf(err->text, sizeof err->text, "%s", text); }
+void say(const char *text, sys_error *err) {
+    std::snprintf(err->text, sizeof err->text, "%s", text);
+}
 
 const char *default_path() {
     static char room[MAX_PATH + 32];
@@ -69,7 +72,8 @@ int resolve_target(const char *path, char *target, std::size_t size, sys_error *
     if (handle == INVALID_HANDLE_VALUE)
         return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? fail(err) : 0;
     BY_HANDLE_FILE_INFORMATION info;
-    bool regular = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+    bool regular = GetFileType(handle) == FILE_TYPE_DISK &&
+                   GetFileInformationByHandle(handle, &info) &&
                    !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     char final_path[PATH_ROOM];
     DWORD len = 0;
