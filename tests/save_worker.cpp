@@ -71,9 +71,12 @@ int read_loop(const std::string &hosts, const std::string &go, const std::string
     create(result + ".started");
     wait_for(go);
     while (!exists(stop)) {
+        // A gap between reads, as real readers leave: on Windows a reader
+        // that never closes the file would rightly keep every save out.
+        pause_ms(1);
         std::ifstream in(hosts, std::ios::binary);
         if (!in.good()) {
-            ++unopened;
+            ++unopened;  // Windows: a save held it for a moment
             continue;
         }
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -81,9 +84,6 @@ int read_loop(const std::string &hosts, const std::string &go, const std::string
         ++reads;
         if (!stress_names(text, seen))
             ++incomplete;
-        // A gap between reads, as real readers leave: on Windows a reader
-        // that never closes the file would rightly keep every save out.
-        pause_ms(1);
     }
     std::ofstream out(result);
     out << reads << ' ' << incomplete << ' ' << unopened << '\n';

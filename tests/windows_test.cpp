@@ -1,8 +1,6 @@
 // Behaviour of the Windows platform layer, run under wine.
 #include <windows.h>
 
-#include <chrono>
-#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
@@ -122,20 +120,6 @@ TEST_F(WindowsTest, SymlinkedFileKeepsItsLink) {
     EXPECT_FALSE(fs::exists(hosts + ".tmp"));
 }
 
-namespace {
-
-long long now_ms() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-bool file_exists(const std::string &path) {
-    return std::ifstream(path).good();
-}
-
-}  // namespace
-
 // A virus scanner or the search indexer holds the hosts file open for a
 // moment: the save waits for it, up to about a second. Another process
 // holds the file; the test releases it 300 ms into the save, or never.
@@ -158,8 +142,12 @@ TEST_F(WindowsTest, FileHeldForAMomentSavesOnceReleased) {
         child_process *holder =
             start_child(program_file("qh_save_worker"), {"hold", hosts, ready, release});
         ASSERT_NE(holder, nullptr);
-        while (!file_exists(ready))
-            sleep_ms(2);
+        wait_for_file(ready);
+        if (HasFatalFailure()) {
+            kill_child(holder);
+            wait_child(holder);
+            return;
+        }
         std::thread releaser([&] {
             if (release_ms >= 0) {
                 sleep_ms(release_ms);

@@ -1,9 +1,11 @@
 #include "test_support.h"
 
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "hosts_internal.h"
 #include "load_memory.h"
@@ -33,6 +35,23 @@ void write_bytes(const std::string &path, const std::string &bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << "cannot write " << path;
+}
+
+long long now_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+bool file_exists(const std::string &path) {
+    return std::ifstream(path).good();
+}
+
+void wait_for_file(const std::string &path) {
+    const long long give_up = now_ms() + 60000;
+    while (!file_exists(path) && now_ms() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_TRUE(file_exists(path)) << "no " << path;
 }
 
 std::vector<std::string> records_json() {

@@ -27,6 +27,13 @@ private:
 std::string read_bytes(const std::string &path);
 void write_bytes(const std::string &path, const std::string &bytes);
 
+// For tests with other processes: a steady clock, and a wait for a file a
+// helper process creates when it is ready (at most a minute, far beyond any
+// start-up, even of a sanitized program under wine).
+long long now_ms();
+bool file_exists(const std::string &path);
+void wait_for_file(const std::string &path);
+
 // The records and passthrough lines the library holds now.
 std::vector<std::string> records_json();
 std::vector<std::string> passthrough_lines();
