@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <future>
@@ -179,7 +180,7 @@ TEST_F(UnixTest, SymlinkedFileKeepsItsLink) {
 }
 
 // Owner, mode bits with set-user-ID and set-group-ID, and extended
-// attributes (here a user attribute and an SELinux label) survive a save.
+// attributes (a user attribute, an SELinux label, an ACL) survive a save.
 TEST_F(UnixTest, SaveKeepsOwnerModeAndExtendedAttributes) {
     if (geteuid() != 0)
         GTEST_SKIP() << "giving a file to another owner needs root";
@@ -207,6 +208,35 @@ TEST_F(UnixTest, SaveKeepsOwnerModeAndExtendedAttributes) {
             EXPECT_STREQ(value, label);
         }
     }
+
+    // A POSIX ACL (as setfacl -m u:1234:r makes it): the mode is 0640, user
+    // 1234 may read too.
+    const std::uint32_t any = 0xffffffff;
+    const struct {
+        std::uint16_t tag, perm;
+        std::uint32_t id;
+    } entries[] = {{0x01, 6, any}, {0x02, 4, 1234}, {0x04, 4, any}, {0x10, 4, any}, {0x20, 0, any}};
+    std::string acl(4, '\0');
+    acl[0] = 2;  // version, little-endian like every field
+    for (const auto &entry : entries) {
+        char raw[8];
+        std::memcpy(raw, &entry.tag, 2);
+        std::memcpy(raw + 2, &entry.perm, 2);
+        std::memcpy(raw + 4, &entry.id, 4);
+        acl.append(raw, sizeof raw);
+    }
+    write_bytes(hosts, "1.2.3.4 a\n");
+    if (setxattr(hosts.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0)
+        GTEST_SKIP() << "no POSIX ACLs on this file system: " << std::strerror(errno);
+    ASSERT_EQ(hosts_load(), 1);
+    ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+    char back[256];
+    ssize_t size = getxattr(hosts.c_str(), "system.posix_acl_access", back, sizeof back);
+    ASSERT_GT(size, 0) << std::strerror(errno);
+    EXPECT_EQ(std::string(back, static_cast<std::size_t>(size)), acl);
+    struct stat after;
+    ASSERT_EQ(stat(hosts.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
 }
 
 namespace {
