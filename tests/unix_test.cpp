@@ -42,7 +42,30 @@ int in_private_mount_namespace(Body body) {
 
 }  // namespace
 
-TEST_F(UnixTest, DefaultPathIsEtcHosts) { EXPECT_STREQ(native_platform.default_path, "/etc/hosts"); }
+// Without a chosen path the library loads and saves /etc/hosts. The real one
+// is never touched: a private mount namespace gets a scratch /etc of its own.
+TEST_F(UnixTest, WithoutAPathLoadAndSaveWorkOnEtcHosts) {
+    ASSERT_EQ(hosts_set_path(nullptr), 1);
+    int status = in_private_mount_namespace([] {
+        if (mount("qh-etc", "/etc", "tmpfs", 0, "size=64k") != 0)
+            return 77;
+        std::FILE *file = std::fopen("/etc/hosts", "wb");
+        if (file == nullptr || std::fputs("10.1.2.3 stand-in.example\n", file) < 0 ||
+            std::fclose(file) != 0)
+            return 2;
+        if (hosts_load() != 1 || hosts_count() != 1 ||
+            json("10.1.2.3", "stand-in.example", 1) != hosts_get(0))
+            return 3;
+        if (hosts_add("10.4.5.6", "added.example", nullptr) < 0 || hosts_save() != 1)
+            return 4;
+        return read_bytes("/etc/hosts") == "10.1.2.3 stand-in.example\n10.4.5.6 added.example\n"
+                   ? 0
+                   : 5;
+    });
+    if (status == 77)
+        GTEST_SKIP() << "no permission to mount a scratch /etc in a private mount namespace";
+    EXPECT_EQ(status, 0) << "2: setup, 3: load, 4: save, 5: saved content";
+}
 
 TEST_F(UnixTest, SaveKeepsThePermissionBits) {
     write_bytes(hosts, "1.2.3.4 a\n");
