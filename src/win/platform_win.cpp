@@ -114,8 +114,9 @@ resolver_result resolver_flush(unsigned long *code) {
 }
 
 // Runs ipconfig.exe by its full path in the system directory, without a
-// window and with its output sent to NUL; returns its exit code.
-int run_fallback() {
+// window and with its output sent to NUL; returns its exit code, or -1 when
+// it cannot be started.
+int run_ipconfig() {
     char dir[MAX_PATH];
     UINT len = GetSystemDirectoryA(dir, sizeof dir);
     if (len == 0 || len >= sizeof dir)
@@ -151,6 +152,11 @@ int run_fallback() {
     return static_cast<int>(exit_code);
 }
 
+command_result run_fallback(int *rc) {
+    *rc = run_ipconfig();
+    return COMMAND_RAN;
+}
+
 }  // namespace
 
 const qh_platform native_platform = {
@@ -166,7 +172,10 @@ const qh_platform native_platform = {
     "DnsFlushResolverCache",
     "DnsFlushResolverCache",
     "Win32 error",
+    "the DNS Client service",
     "ipconfig /flushdns",
+    nullptr,
     resolver_flush,
     run_fallback,
+    nullptr,
 };
