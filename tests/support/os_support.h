@@ -2,6 +2,7 @@
 #ifndef QH_OS_SUPPORT_H
 #define QH_OS_SUPPORT_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -21,5 +22,8 @@ void kill_child(child_process *child);
 // Waits for the child and releases it.
 void wait_child(child_process *child);
 void sleep_ms(int ms);
+
+// The memory the process holds in RAM now (resident set / working set).
+std::size_t resident_bytes();
 
 #endif

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 extern char **environ;
 
@@ -54,4 +55,12 @@ void wait_child(child_process *child) {
 void sleep_ms(int ms) {
     struct timespec delay = {ms / 1000, (ms % 1000) * 1000000L};
     nanosleep(&delay, nullptr);
+}
+
+std::size_t resident_bytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::size_t total_pages = 0;
+    std::size_t resident_pages = 0;
+    statm >> total_pages >> resident_pages;
+    return resident_pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
 }

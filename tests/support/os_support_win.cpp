@@ -1,6 +1,8 @@
 #include "os_support.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
 
 std::string program_dir() {
     char path[MAX_PATH];
@@ -52,3 +54,11 @@ void wait_child(child_process *child) {
 }
 
 void sleep_ms(int ms) { Sleep(static_cast<DWORD>(ms)); }
+
+std::size_t resident_bytes() {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+        return 0;
+    return counters.WorkingSetSize;
+}
