@@ -50,6 +50,9 @@ struct qh_platform {
     probe_result (*probe)(const char *path, sys_error *err);
     // Puts `tmp` in the place of `target` in one step.
     int (*replace)(const char *tmp, const char *target, sys_error *err);
+    // Makes a done replace survive a power cut: flushes the folder that holds
+    // `target`. Null where the replace is durable by itself.
+    void (*flush_folder)(const char *target);
 
     // Names used in the flush messages.
     const char *resolver_library;

@@ -103,5 +103,7 @@ QH_EXPORT int QH_CALL hosts_save(void) noexcept {
         set_err("rename %s -> %s failed: %s", tmp, path, err.text);
         return -1;
     }
+    if (os->flush_folder != nullptr)
+        os->flush_folder(path);
     return 1;
 }

@@ -57,7 +57,7 @@ int sync_and_close(int fd, sys_error *err) {
 }
 
 // Makes a rename durable: the directory entry, not only the data.
-void sync_parent_dir(const char *path) {
+void flush_folder(const char *path) {
     const char *slash = std::strrchr(path, '/');
     char dir[PATH_MAX_LEN];
     if (slash == nullptr)
@@ -122,10 +122,8 @@ probe_result probe(const char *path, sys_error *err) {
 }
 
 int replace(const char *tmp, const char *target, sys_error *err) {
-    if (::rename(tmp, target) == 0) {
-        sync_parent_dir(target);
+    if (::rename(tmp, target) == 0)
         return 0;
-    }
     if (errno != EBUSY)
         return fail(err);
     if (overwrite_in_place(tmp, target, err) != 0)
@@ -310,6 +308,7 @@ const qh_platform native_platform = {
     remove_file,
     probe,
     replace,
+    flush_folder,
     "libsystemd.so.0",
     "sd_bus_call_method",
     "FlushCaches",

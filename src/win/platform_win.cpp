@@ -168,6 +168,7 @@ const qh_platform native_platform = {
     remove_file,
     probe,
     replace,
+    nullptr,  // MOVEFILE_WRITE_THROUGH makes the replace durable
     "dnsapi.dll",
     "DnsFlushResolverCache",
     "DnsFlushResolverCache",
