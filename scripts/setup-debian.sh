@@ -12,7 +12,7 @@ if [ "${1:-}" = linux ]; then
     shift
 else
     packages="$packages g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
-binutils-mingw-w64-x86-64 wine wine64 clang libclang-rt-dev libbenchmark-dev"
+binutils-mingw-w64-x86-64 wine wine64 clang libclang-rt-dev libbenchmark-dev clang-format-14 git"
 fi
 packages="$packages $*"
 
