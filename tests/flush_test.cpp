@@ -10,14 +10,17 @@ namespace {
 qh_platform fake;
 resolver_result resolver_answer;
 
-// What a substitute command does when asked: not there, or run with an exit code.
+// What a substitute step does when asked: run with an exit code, find
+// nothing to run, or not exist on the system at all (a null table entry).
 struct command_answer {
+    bool exists;
     command_result ran;
     int rc;
 };
-const command_answer absent = {COMMAND_ABSENT, 0};
+const command_answer absent = {true, COMMAND_ABSENT, 0};
+const command_answer no_such_step = {false, COMMAND_ABSENT, 0};
 constexpr command_answer exits(int rc) {
-    return {COMMAND_RAN, rc};
+    return {true, COMMAND_RAN, rc};
 }
 
 command_answer fallback_answer;
@@ -67,7 +70,6 @@ using FlushTest = HostsTest;
 // Every combination that leads somewhere different, with names of its own so
 // that the texts read plainly.
 TEST_F(FlushTest, EveryOutcome) {
-    const command_answer none = {COMMAND_ABSENT, -1};  // no daemon step on this system
     const struct {
         resolver_result resolver;
         command_answer fallback;
@@ -87,7 +89,7 @@ TEST_F(FlushTest, EveryOutcome) {
          "Flush failed: code 1460; resctl flush failed: command not found"},
         {RESOLVER_NOT_RUNNING, absent, absent, 1, 1,
          "no resolver cache is running; nothing to flush"},
-        {RESOLVER_NOT_RUNNING, absent, none, 1, 1,
+        {RESOLVER_NOT_RUNNING, absent, no_such_step, 1, 1,
          "no resolver cache is running; nothing to flush"},
         {RESOLVER_NOT_RUNNING, absent, exits(0), 1, 1, ""},
         {RESOLVER_NOT_RUNNING, absent, exits(1), -1, 1, "cached -i hosts failed: rc=1"},
@@ -107,15 +109,14 @@ TEST_F(FlushTest, EveryOutcome) {
         fake.resolver_service = "resolverd";
         fake.fallback_command = "resctl flush";
         fake.cache_daemon_command = "cached -i hosts";
-        if (row.daemon.rc == none.rc && row.daemon.ran == none.ran)
+        if (!row.daemon.exists)
             fake.flush_cache_daemon = nullptr;
         answer_with(row.resolver, row.fallback, row.daemon);
 
         EXPECT_EQ(hosts_flush_dns(), row.result);
         EXPECT_STREQ(hosts_last_error(), row.error);
         EXPECT_EQ(fallback_runs, row.fallback_runs);
-        EXPECT_EQ(daemon_runs,
-                  row.resolver != RESOLVER_LOAD_FAILED && fake.flush_cache_daemon ? 1 : 0);
+        EXPECT_EQ(daemon_runs, row.resolver != RESOLVER_LOAD_FAILED && row.daemon.exists ? 1 : 0);
     }
 }
 
