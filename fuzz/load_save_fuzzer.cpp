@@ -1,7 +1,8 @@
 // Any bytes as a hosts file: loading must give well-formed records with
-// strict JSON views, and one save must normalise the file so that loading
-// it back gives the same tables and saving again writes the same bytes. A
-// file holding a NUL byte must be refused whole.
+// strict JSON views, the first save must write exactly the lines the
+// documented rules make of the input, and loading that back must give the
+// same tables and saving again the same bytes. A file holding a NUL byte
+// must be refused whole.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -66,6 +67,126 @@ void expect_same(const tables &before, const tables &after) {
              before.passthrough.size(), after.passthrough.size());
 }
 
+// ---- what the first save must write, worked out from the input alone -------
+// The rules of the README ("What is read", "What is written") on whole
+// strings; only the address and name checks are the library's own.
+
+const std::size_t k_longest_comment = 1023;
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::size_t skip_blanks(const std::string &text, std::size_t pos) {
+    while (pos < text.size() && is_blank(text[pos]))
+        ++pos;
+    return pos;
+}
+
+// The blank-separated word at or after `pos`, or "" at the end; moves `pos` past it.
+std::string next_word(const std::string &text, std::size_t &pos) {
+    std::size_t start = skip_blanks(text, pos);
+    pos = start;
+    while (pos < text.size() && !is_blank(text[pos]))
+        ++pos;
+    return text.substr(start, pos - start);
+}
+
+std::string trimmed(const std::string &line) {
+    std::size_t start = skip_blanks(line, 0);
+    std::size_t end = line.size();
+    while (end > start && (is_blank(line[end - 1]) || line[end - 1] == '\r'))
+        --end;
+    return line.substr(start, end - start);
+}
+
+std::string record_line(bool enabled, const std::string &ip, const std::string &name,
+                        const std::string &comment) {
+    return (enabled ? "" : "# ") + ip + " " + name + (comment.empty() ? "" : " # " + comment) +
+           "\n";
+}
+
+struct expected_file {
+    std::string records;
+    std::string passthrough;
+};
+
+// "# IP NAME" or "# IP NAME # COMMENT" is a disabled record.
+bool model_commented(const std::string &line, expected_file &out) {
+    std::size_t pos = 1;
+    std::string ip = next_word(line, pos);
+    std::string name = next_word(line, pos);
+    if (!valid_ip(ip.c_str()) || !valid_name(name.c_str()))
+        return false;
+    std::string rest = line.substr(skip_blanks(line, pos));
+    std::string comment;
+    if (!rest.empty()) {
+        if (rest[0] != '#')
+            return false;
+        comment = rest.substr(skip_blanks(rest, 1));
+    }
+    if (comment.size() > k_longest_comment)
+        return false;
+    out.records += record_line(false, ip, name, comment);
+    return true;
+}
+
+// "IP NAME [NAME...] [# COMMENT]" is one enabled record per name.
+bool model_active(const std::string &line, expected_file &out) {
+    std::size_t hash = line.find('#');
+    std::string entry = line.substr(0, hash);
+    std::string comment = hash == std::string::npos ? "" : line.substr(skip_blanks(line, hash + 1));
+    std::size_t pos = 0;
+    std::string ip = next_word(entry, pos);
+    std::vector<std::string> names;
+    for (std::string name = next_word(entry, pos); !name.empty(); name = next_word(entry, pos))
+        names.push_back(name);
+    if (!valid_ip(ip.c_str()) || names.empty() || comment.size() > k_longest_comment)
+        return false;
+    for (const std::string &name : names) {
+        if (!valid_name(name.c_str()))
+            return false;
+    }
+    for (const std::string &name : names)
+        out.records += record_line(true, ip, name, comment);
+    return true;
+}
+
+// All records in the order read, then every other non-blank line, trimmed.
+std::string expected_save(const std::string &input) {
+    expected_file out;
+    std::size_t start = 0;
+    while (start <= input.size()) {
+        std::size_t end = input.find('\n', start);
+        if (end == std::string::npos)
+            end = input.size();
+        std::string line = trimmed(input.substr(start, end - start));
+        start = end + 1;
+        if (line.empty())
+            continue;
+        bool is_record = line[0] == '#' ? model_commented(line, out) : model_active(line, out);
+        if (!is_record)
+            out.passthrough += line + "\n";
+    }
+    return out.records + out.passthrough;
+}
+
+void expect_first_save(const std::string &input, const std::string &saved) {
+    const std::string expected = expected_save(input);
+    if (saved == expected)
+        return;
+    std::size_t at = 0;
+    while (at < saved.size() && at < expected.size() && saved[at] == expected[at])
+        ++at;
+    std::size_t line_start = expected.rfind('\n', at == 0 ? 0 : at - 1);
+    line_start = line_start == std::string::npos || at == 0 ? 0 : line_start + 1;
+    fail(
+        "the first save wrote %zu bytes, the rules give %zu; from byte %zu the save has %s, "
+        "the rules %s",
+        saved.size(), expected.size(), line_start, shown(saved.substr(line_start, 80)).c_str(),
+        shown(expected.substr(line_start, 80)).c_str());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
@@ -86,6 +207,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     tables first = snapshot();
     expect_saved("hosts_save");
     std::string saved = read_file(path);
+    // Nothing of the input is lost: the save writes exactly what the rules
+    // make of it. (The rules say nothing of NUL bytes.)
+    if (!holds_nul)
+        expect_first_save(input, saved);
 
     expect_success(hosts_load(), "hosts_load of the saved file");
     check_loaded_tables();

@@ -7,12 +7,12 @@ set -eu
 #   "linux": only what the Linux build needs, not the Windows cross build,
 #   wine, the fuzzing compiler or the benchmark library; further arguments
 #   name more packages to install when missing.
-packages="cmake ninja-build g++ make pkg-config python3 googletest"
+packages="cmake ninja-build g++ make pkg-config python3 googletest libgtest-dev"
 if [ "${1:-}" = linux ]; then
     shift
 else
     packages="$packages g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
-binutils-mingw-w64-x86-64 wine wine64 clang libclang-rt-dev libbenchmark-dev"
+binutils-mingw-w64-x86-64 wine wine64 clang libclang-rt-dev libbenchmark-dev clang-format-14 git"
 fi
 packages="$packages $*"
 

@@ -1,13 +1,18 @@
 #!/bin/sh
-# Sets up the machine, builds the library for Linux (plain and under
-# AddressSanitizer + UndefinedBehaviorSanitizer) and for 64-bit Windows, and
-# runs every test: the Windows programs under wine. A fourth tree, built with
-# clang, runs each fuzz target for a short, bounded time. Fails on any failure.
+# Sets up the machine, checks the sources' layout (scripts/check-format.sh),
+# builds the library for Linux (plain and under AddressSanitizer +
+# UndefinedBehaviorSanitizer) and for 64-bit Windows, and runs every test:
+# the Windows programs under wine. A fourth tree, built with clang, runs each
+# fuzz target for a short, bounded time. Fails on any failure.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 
 sh scripts/setup-debian.sh
+
+failed=0
+echo "== format"
+sh scripts/check-format.sh || failed=1
 
 # One wine prefix for the run, made before the tests start so that tests
 # running side by side never race to create it.
@@ -27,7 +32,6 @@ build build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQH_FUZZ
 
 sh cmake/wine-run.sh wineboot >/dev/null 2>&1 || true
 
-failed=0
 for dir in build-linux build-asan build-win build-fuzz; do
     echo "== tests: $dir"
     (cd "$dir" && ctest --output-on-failure -j "$jobs") || failed=1

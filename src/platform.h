@@ -26,8 +26,14 @@ enum file_status {
 enum resolver_result {
     RESOLVER_LOAD_FAILED,  // the resolver library cannot be loaded
     RESOLVER_MISSING,      // the library lacks the flush function
+    RESOLVER_NOT_RUNNING,  // the resolver service is not running: it caches nothing
     RESOLVER_FLUSHED,
     RESOLVER_FAILED,       // the call reported failure; see `code`
+};
+
+enum command_result {
+    COMMAND_ABSENT,  // not installed, or the daemon it talks to is not running
+    COMMAND_RAN,     // ran to its end; see its exit code
 };
 
 struct qh_file;
@@ -65,6 +71,9 @@ struct qh_platform {
     // Puts the committed temporary file in the place of `target` in one
     // step; the temporary file stays open (and locked) until close_file.
     file_status (*replace)(qh_file *file, const char *tmp, const char *target, sys_error *err);
+    // Makes a done replace survive a power cut: flushes the folder that holds
+    // `target`. Null where the replace is durable by itself.
+    void (*flush_folder)(const char *target);
     // A clock that only moves forward, in milliseconds, and a pause.
     long long (*clock_ms)();
     void (*sleep_ms)(int ms);
@@ -74,11 +83,16 @@ struct qh_platform {
     const char *resolver_lookup;
     const char *resolver_call;
     const char *resolver_code_kind;
+    const char *resolver_service;
     const char *fallback_command;
+    const char *cache_daemon_command;
 
     resolver_result (*resolver_flush)(unsigned long *code);
-    // Runs the fallback command; returns its exit code.
-    int (*run_fallback)();
+    // Runs the fallback command, its exit code going to `rc`.
+    command_result (*run_fallback)(int *rc);
+    // Tells a name service cache daemon, where one runs beside the resolver,
+    // to drop its hosts entries; null on systems that have none.
+    command_result (*flush_cache_daemon)(int *rc);
 };
 
 extern const qh_platform native_platform;

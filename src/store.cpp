@@ -83,4 +83,15 @@ void reset_lists() noexcept {
     s_rec_count = s_rec_cap = 0;
 }
 
+namespace {
+
+// Hands the tables back when the library is unloaded (dlclose, FreeLibrary)
+// or the program ends: a host that unloads and loads the library again must
+// not keep the records of every earlier copy.
+struct release_at_unload {
+    ~release_at_unload() { reset_lists(); }
+} s_release_at_unload;
+
+}  // namespace
+
 QH_EXPORT int QH_CALL hosts_count(void) noexcept { return s_rec_count; }

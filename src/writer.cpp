@@ -226,6 +226,8 @@ QH_EXPORT int QH_CALL hosts_save(void) noexcept {
         set_err("rename %s -> %s failed: %s", tmp, path, err.text);
         return -1;
     }
+    if (os->flush_folder != nullptr)
+        os->flush_folder(path);
     os->close_file(file);
     if (checked)
         remember_saved(written);

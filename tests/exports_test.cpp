@@ -60,8 +60,7 @@ TEST(Exports, EveryFunctionIsExportedAndCallable) {
     EXPECT_EQ(set_path(too_long.c_str()), -1);
     EXPECT_STREQ(last_error(), "path too long");
 
-    // The tables live until the next load; loading a missing file is how a
-    // host application hands their memory back before unloading.
+    // A missing file loads as empty tables.
     ASSERT_EQ(set_path(dir.file("absent").c_str()), 1);
     ASSERT_EQ(load(), 1);
     EXPECT_EQ(count(), 0);

@@ -215,21 +215,30 @@ TEST_F(LoaderTest, NulBytesAreRefused) {
     }
 }
 
-TEST_F(LoaderTest, LargeFileLoadsAndListsQuickly) {
-    std::string text;
+// Every line of a large file becomes its record and lists as such; the load
+// time is printed for information, not judged.
+TEST_F(LoaderTest, LargeFileGivesOneRecordPerLine) {
     const int entries = 150000;
+    auto ip = [](int i) {
+        return "10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) + "." +
+               std::to_string(i % 256);
+    };
+    auto name = [](int i) { return "host" + std::to_string(i) + ".example"; };
+    std::string text;
     for (int i = 0; i < entries; ++i)
-        text += "10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) + "." +
-                std::to_string(i % 256) + " host" + std::to_string(i) + ".example # n\n";
+        text += ip(i) + " " + name(i) + " # n\n";
     write_bytes(hosts, text);
     auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(hosts_load(), 1);
-    std::size_t listed = 0;
-    for (int i = 0; i < hosts_count(); ++i)
-        listed += std::string(hosts_get(i)).size();
     auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    int wrong = 0;
+    int first_wrong = -1;
+    for (int i = 0; i < hosts_count(); ++i) {
+        if (hosts_get(i) != json(ip(i), name(i), 1, "n") && wrong++ == 0)
+            first_wrong = i;
+    }
     EXPECT_EQ(hosts_count(), entries);
-    EXPECT_GT(listed, 0u);
-    RecordProperty("load_and_list_seconds", std::to_string(elapsed));
-    std::printf("150000 entries loaded and listed in %.3f s\n", elapsed);
+    EXPECT_EQ(wrong, 0) << "first wrong record: " << first_wrong;
+    RecordProperty("load_seconds", std::to_string(elapsed));
+    std::printf("150000 entries loaded in %.3f s\n", elapsed);
 }

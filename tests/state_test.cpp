@@ -16,6 +16,27 @@ TEST_F(StateTest, NullOrEmptyPathSelectsTheDefault) {
     }
 }
 
+// Without a chosen path, load and save work on the system's hosts file: here
+// a stand-in platform names a scratch file as that file.
+TEST_F(StateTest, WithoutAChosenPathLoadAndSaveUseTheSystemFile) {
+    static std::string system_file;
+    system_file = dir.file("system-hosts");
+    write_bytes(system_file, "10.1.2.3 stand-in.example\n");
+    write_bytes(hosts, "10.9.9.9 chosen.example\n");
+    qh_platform stand_in = native_platform;
+    stand_in.default_path = [] { return system_file.c_str(); };
+    s_platform = &stand_in;
+
+    ASSERT_EQ(hosts_set_path(nullptr), 1);
+    ASSERT_EQ(hosts_load(), 1) << hosts_last_error();
+    ASSERT_EQ(hosts_count(), 1);
+    EXPECT_EQ(hosts_get(0), json("10.1.2.3", "stand-in.example", 1));
+    ASSERT_GE(hosts_add("10.4.5.6", "added.example", nullptr), 0);
+    ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+    EXPECT_EQ(read_bytes(system_file), "10.1.2.3 stand-in.example\n10.4.5.6 added.example\n");
+    EXPECT_EQ(read_bytes(hosts), "10.9.9.9 chosen.example\n") << "the earlier choice is not used";
+}
+
 TEST_F(StateTest, PathLimitIs8191Characters) {
     std::string longest(8191, 'p');
     EXPECT_EQ(hosts_set_path(longest.c_str()), 1);

@@ -51,10 +51,6 @@ int in_private_mount_namespace(Body body) {
 
 }  // namespace
 
-TEST_F(UnixTest, DefaultPathIsEtcHosts) {
-    EXPECT_STREQ(native_platform.default_path(), "/etc/hosts");
-}
-
 TEST_F(UnixTest, SaveKeepsThePermissionBits) {
     write_bytes(hosts, "1.2.3.4 a\n");
     ASSERT_EQ(chmod(hosts.c_str(), 0640), 0);

@@ -6,7 +6,9 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <time.h>
@@ -74,7 +76,7 @@ void parent_dir(const char *path, char (&dir)[PATH_MAX_LEN]) {
 }
 
 // Makes a rename durable: the directory entry, not only the data.
-void sync_parent_dir(const char *path) {
+void flush_folder(const char *path) {
     char dir[PATH_MAX_LEN];
     parent_dir(path, dir);
     int fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -375,10 +377,8 @@ file_status probe(const char *path, sys_error *err) {
 // The temporary file stays open, and so locked, until the folder is
 // flushed: no other save starts on the name before the rename is durable.
 file_status replace(qh_file *, const char *tmp, const char *target, sys_error *err) {
-    if (::rename(tmp, target) == 0) {
-        sync_parent_dir(target);
+    if (::rename(tmp, target) == 0)
         return FILE_OK;
-    }
     if (errno != EBUSY)
         return failed(err);
     file_status result = overwrite_in_place(tmp, target, err);
@@ -418,10 +418,18 @@ Fn lookup(void *lib, const char *name) {
     return reinterpret_cast<Fn>(::dlsym(lib, name));
 }
 
+// Error names with which the bus answers a call to a service it does not have.
+bool service_absent(const sd_bus_error &error) {
+    return error.name != nullptr &&
+           (std::strcmp(error.name, "org.freedesktop.DBus.Error.ServiceUnknown") == 0 ||
+            std::strcmp(error.name, "org.freedesktop.DBus.Error.NameHasNoOwner") == 0);
+}
+
 resolver_result resolver_flush(unsigned long *code) {
+    // systemd brings libsystemd along: without it systemd-resolved cannot run.
     void *lib = ::dlopen("libsystemd.so.0", RTLD_NOW | RTLD_LOCAL);
     if (lib == nullptr)
-        return RESOLVER_LOAD_FAILED;
+        return RESOLVER_NOT_RUNNING;
     auto bus_open = lookup<bus_open_fn>(lib, "sd_bus_open_system");
     auto bus_call = lookup<bus_call_fn>(lib, "sd_bus_call_method");
     auto bus_error_free = lookup<bus_error_free_fn>(lib, "sd_bus_error_free");
@@ -430,40 +438,43 @@ resolver_result resolver_flush(unsigned long *code) {
         return RESOLVER_MISSING;
     sd_bus *bus = nullptr;
     int r = bus_open(&bus);
+    // No system bus at all: nothing can be running on it.
+    if (r == -ENOENT || r == -ECONNREFUSED)
+        return RESOLVER_NOT_RUNNING;
+    bool absent = false;
     if (r >= 0) {
         sd_bus_error error = {nullptr, nullptr, 0};
         r = bus_call(bus, "org.freedesktop.resolve1", "/org/freedesktop/resolve1",
                      "org.freedesktop.resolve1.Manager", "FlushCaches", &error, nullptr, "");
+        absent = r < 0 && service_absent(error);
         bus_error_free(&error);
         bus_unref(bus);
     }
+    if (absent)
+        return RESOLVER_NOT_RUNNING;
     if (r >= 0)
         return RESOLVER_FLUSHED;
     *code = static_cast<unsigned long>(-r);
     return RESOLVER_FAILED;
 }
 
-// Runs resolvectl from the system's own directories, never through PATH,
-// with its output discarded.
-int run_fallback() {
-    static const char *const candidates[] = {"/usr/bin/resolvectl", "/bin/resolvectl"};
-    const char *program = nullptr;
-    for (const char *candidate : candidates) {
-        if (::access(candidate, X_OK) == 0) {
-            program = candidate;
-            break;
-        }
+// The first of `candidates` that is an executable file, or null.
+const char *find_program(const char *const *candidates, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (::access(candidates[i], X_OK) == 0)
+            return candidates[i];
     }
-    if (program == nullptr)
-        return 127;
+    return nullptr;
+}
+
+// Runs `program` with `argv`, output discarded, and waits for it: its exit
+// code, 128 + the signal that ended it, or -1 when it could not be started.
+int run_quietly(const char *program, char *const argv[]) {
     posix_spawn_file_actions_t actions;
     if (posix_spawn_file_actions_init(&actions) != 0)
         return -1;
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    char arg0[] = "resolvectl";
-    char arg1[] = "flush-caches";
-    char *argv[] = {arg0, arg1, nullptr};
     pid_t pid = 0;
     int rc = posix_spawn(&pid, program, &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -592,6 +603,46 @@ int set_xattr(int fd, const char *name, const void *value, std::size_t size) {
     return ::fsetxattr(fd, name, value, size, 0);
 }
 
+// Runs resolvectl from the system's own directories, never through PATH.
+command_result run_fallback(int *rc) {
+    static const char *const candidates[] = {"/usr/bin/resolvectl", "/bin/resolvectl"};
+    const char *program = find_program(candidates, 2);
+    if (program == nullptr)
+        return COMMAND_ABSENT;
+    char arg0[] = "resolvectl";
+    char arg1[] = "flush-caches";
+    char *argv[] = {arg0, arg1, nullptr};
+    *rc = run_quietly(program, argv);
+    return COMMAND_RAN;
+}
+
+// nscd runs when its socket accepts a connection; a socket file alone may be
+// left over from a daemon that has stopped.
+bool nscd_runs() {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    struct sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", "/var/run/nscd/socket");
+    bool runs = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return runs;
+}
+
+command_result flush_cache_daemon(int *rc) {
+    static const char *const candidates[] = {"/usr/sbin/nscd", "/sbin/nscd"};
+    const char *program = find_program(candidates, 2);
+    if (program == nullptr || !nscd_runs())
+        return COMMAND_ABSENT;
+    char arg0[] = "nscd";
+    char arg1[] = "-i";
+    char arg2[] = "hosts";
+    char *argv[] = {arg0, arg1, arg2, nullptr};
+    *rc = run_quietly(program, argv);
+    return COMMAND_RAN;
+}
+
 }  // namespace
 
 // When the hosts file is a mount point (a container's bind-mounted
@@ -636,13 +687,17 @@ const qh_platform native_platform = {
     .close_file = close_file,
     .probe = probe,
     .replace = replace,
+    .flush_folder = flush_folder,
     .clock_ms = clock_ms,
     .sleep_ms = sleep_ms,
     .resolver_library = "libsystemd.so.0",
     .resolver_lookup = "sd_bus_call_method",
     .resolver_call = "FlushCaches",
     .resolver_code_kind = "errno",
+    .resolver_service = "systemd-resolved",
     .fallback_command = "resolvectl flush-caches",
+    .cache_daemon_command = "nscd -i hosts",
     .resolver_flush = resolver_flush,
     .run_fallback = run_fallback,
+    .flush_cache_daemon = flush_cache_daemon,
 };

@@ -335,8 +335,9 @@ resolver_result resolver_flush(unsigned long *code) {
 }
 
 // Runs ipconfig.exe by its full path in the system directory, without a
-// window and with its output sent to NUL; returns its exit code.
-int run_fallback() {
+// window and with its output sent to NUL; returns its exit code, or -1 when
+// it cannot be started.
+int run_ipconfig() {
     char dir[MAX_PATH];
     UINT len = GetSystemDirectoryA(dir, sizeof dir);
     if (len == 0 || len >= sizeof dir)
@@ -372,6 +373,11 @@ int run_fallback() {
     return static_cast<int>(exit_code);
 }
 
+command_result run_fallback(int *rc) {
+    *rc = run_ipconfig();
+    return COMMAND_RAN;
+}
+
 }  // namespace
 
 const char *hosts_path_in(const char *system_dir, char *room, std::size_t size) {
@@ -395,13 +401,17 @@ const qh_platform native_platform = {
     .close_file = close_file,
     .probe = probe,
     .replace = replace,
+    .flush_folder = nullptr,  // the rename through the handle is flushed by the replace itself
     .clock_ms = clock_ms,
     .sleep_ms = sleep_ms,
     .resolver_library = "dnsapi.dll",
     .resolver_lookup = "DnsFlushResolverCache",
     .resolver_call = "DnsFlushResolverCache",
     .resolver_code_kind = "Win32 error",
+    .resolver_service = "the DNS Client service",
     .fallback_command = "ipconfig /flushdns",
+    .cache_daemon_command = nullptr,
     .resolver_flush = resolver_flush,
     .run_fallback = run_fallback,
+    .flush_cache_daemon = nullptr,
 };

@@ -2,6 +2,7 @@
 #ifndef QH_OS_SUPPORT_H
 #define QH_OS_SUPPORT_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -26,5 +27,8 @@ void sleep_ms(int ms);
 // as someone out to make a save write through it would. False when this
 // system will not make one here.
 bool plant_link(const std::string &target, const std::string &link, bool symbolic);
+
+// The memory the process holds in RAM now (resident set / working set).
+std::size_t resident_bytes();
 
 #endif

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 extern char **environ;
 
@@ -59,4 +60,12 @@ void sleep_ms(int ms) {
 bool plant_link(const std::string &target, const std::string &link, bool symbolic) {
     return (symbolic ? symlink(target.c_str(), link.c_str())
                      : ::link(target.c_str(), link.c_str())) == 0;
+}
+
+std::size_t resident_bytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::size_t total_pages = 0;
+    std::size_t resident_pages = 0;
+    statm >> total_pages >> resident_pages;
+    return resident_pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
 }

@@ -1,4 +1,6 @@
 #include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
 
 #include <chrono>
 
@@ -89,4 +91,12 @@ bool plant_link(const std::string &target, const std::string &link, bool symboli
         Sleep(5);
     }
     return true;
+}
+
+std::size_t resident_bytes() {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+        return 0;
+    return counters.WorkingSetSize;
 }
