@@ -1,76 +1,126 @@
 // Hands out one record as a one-line JSON object.
+#include <cstdint>
 #include <cstring>
 
 #include "hosts_internal.h"
 
 namespace {
 
+// json_escape stops once no more than this is left of its room: enough for
+// the longest escape (six bytes) and the terminating NUL.
+constexpr std::size_t k_escape_slack = 8;
+
 // Worst case: every byte of a full field becomes a six-byte \u escape, plus
-// the slack that json_escape's bound keeps free, so no stored text is cut.
-constexpr std::size_t escaped_size(std::size_t field) { return 6 * (field - 1) + 8; }
+// the slack, so no stored text is cut.
+constexpr std::size_t escaped_size(std::size_t field) {
+    return 6 * (field - 1) + k_escape_slack;
+}
 
 // Everything of a JSON text but the three texts and the enabled digit.
 constexpr char k_json_frame[] = "{\"ip\":\"\",\"name\":\"\",\"enabled\":,\"comment\":\"\"}";
 
 static_assert(escaped_size(IP_SIZE) + escaped_size(NAME_SIZE) + escaped_size(COMMENT_SIZE) +
-                      sizeof k_json_frame + 1 <= JSON_SIZE,
+                      sizeof k_json_frame + 1 <=
+                  JSON_SIZE,
               "a fully escaped record must fit the JSON buffer");
+// hosts_get reads the fields eight bytes at a time.
+static_assert(IP_SIZE % 8 == 0 && NAME_SIZE % 8 == 0 && COMMENT_SIZE % 8 == 0,
+              "every field is a whole number of words");
 
 char s_json[JSON_SIZE];
 const char k_empty[] = "";
 
-}  // namespace
-
-namespace {
-
-// Escapes `src` into `dst` as json_escape does and returns the length
-// written, so that hosts_get can place each field straight into s_json.
-std::size_t escape_into(const char *src, char *dst, std::size_t size) {
+// Writes the JSON form of one byte of text and returns its length.
+std::size_t escape_byte(unsigned char c, char *dst) {
     static const char hex[] = "0123456789abcdef";
-    std::size_t out = 0;
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(src); *p; ++p) {
-        unsigned char c = *p;
-        if (c >= 0x20 && c != '"' && c != '\\') {
-            dst[out++] = static_cast<char>(c);
-        } else {
-            dst[out++] = '\\';
-            switch (c) {
-            case '"': dst[out++] = '"'; break;
-            case '\\': dst[out++] = '\\'; break;
-            case '\n': dst[out++] = 'n'; break;
-            case '\r': dst[out++] = 'r'; break;
-            case '\t': dst[out++] = 't'; break;
-            default:
-                std::memcpy(dst + out, "u00", 3);
-                dst[out + 3] = hex[c >> 4];
-                dst[out + 4] = hex[c & 0xf];
-                out += 5;
-                break;
-            }
-        }
-        if (out + 8 >= size)
-            break;
+    if (c >= 0x20 && c != '"' && c != '\\') {
+        *dst = static_cast<char>(c);
+        return 1;
     }
-    dst[out] = '\0';
+    dst[0] = '\\';
+    switch (c) {
+        case '"':
+            dst[1] = '"';
+            return 2;
+        case '\\':
+            dst[1] = '\\';
+            return 2;
+        case '\n':
+            dst[1] = 'n';
+            return 2;
+        case '\r':
+            dst[1] = 'r';
+            return 2;
+        case '\t':
+            dst[1] = 't';
+            return 2;
+        default:
+            std::memcpy(dst + 1, "u00", 3);
+            dst[4] = hex[c >> 4];
+            dst[5] = hex[c & 0xf];
+            return 6;
+    }
+}
+
+// Whether none of the eight bytes needs escaping or ends the text: no byte
+// below 0x20 (NUL included), no quote, no backslash. The tests are the usual
+// word-at-a-time ones, exact as a whole though not byte by byte.
+bool word_is_plain(std::uint64_t word) {
+    constexpr std::uint64_t ones = 0x0101010101010101;
+    constexpr std::uint64_t highs = 0x8080808080808080;
+    const std::uint64_t quotes = word ^ (ones * '"');
+    const std::uint64_t backslashes = word ^ (ones * '\\');
+    const std::uint64_t below_space = (word - ones * 0x20) & ~word;
+    const std::uint64_t quote = (quotes - ones) & ~quotes;
+    const std::uint64_t backslash = (backslashes - ones) & ~backslashes;
+    return ((below_space | quote | backslash) & highs) == 0;
+}
+
+// Escapes the text in a fixed-width field (NUL-terminated within it, a whole
+// number of words wide) into `dst`, and returns the length written. Runs of
+// plain bytes, nearly all of a hosts file, go over a word at a time.
+std::size_t escape_field(const char *field, std::size_t width, char *dst) {
+    std::size_t out = 0;
+    for (std::size_t at = 0; at < width; at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, field + at, 8);
+        if (word_is_plain(word)) {
+            std::memcpy(dst + out, &word, 8);
+            out += 8;
+            continue;
+        }
+        for (std::size_t i = at; i < at + 8; ++i) {
+            const unsigned char c = static_cast<unsigned char>(field[i]);
+            if (c == '\0')
+                return out;
+            out += escape_byte(c, dst + out);
+        }
+    }
     return out;
 }
 
-std::size_t put_text(char *dst, const char *text) {
-    std::size_t len = std::strlen(text);
-    std::memcpy(dst, text, len);
-    return len;
+template <std::size_t N>
+char *put(char *dst, const char (&text)[N]) {
+    std::memcpy(dst, text, N - 1);
+    return dst + N - 1;
 }
 
 }  // namespace
 
-void json_escape(const char *src, char *dst, std::size_t size) noexcept { escape_into(src, dst, size); }
+void json_escape(const char *src, char *dst, std::size_t size) noexcept {
+    std::size_t out = 0;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(src); *p; ++p) {
+        out += escape_byte(*p, dst + out);
+        if (out + k_escape_slack >= size)
+            break;
+    }
+    dst[out] = '\0';
+}
 
 QH_EXPORT const char *QH_CALL hosts_get(int index) noexcept {
     clear_err();
-    if (index < 0 || index >= s_rec_count) {
-        set_err("index %d out of range (count %d)", index, s_rec_count);
+    if (!check_index(index))
         return k_empty;
-    }
     const host_record &rec = s_recs[index];
 #if defined(__GNUC__)
     // Callers walk the table in order; asking for the next record now hides
@@ -82,18 +132,17 @@ QH_EXPORT const char *QH_CALL hosts_get(int index) noexcept {
         __builtin_prefetch(&next.has_comment);
     }
 #endif
-    // Each field is escaped with the bound of its own escape size, and the
-    // static_assert above guarantees that everything fits s_json.
-    char *out = s_json;
-    out += put_text(out, "{\"ip\":\"");
-    out += escape_into(rec.ip, out, escaped_size(IP_SIZE));
-    out += put_text(out, "\",\"name\":\"");
-    out += escape_into(rec.name, out, escaped_size(NAME_SIZE));
-    out += put_text(out, "\",\"enabled\":");
-    out += put_text(out, rec.enabled ? "1" : "0");  // stored as 0 or 1 only
-    out += put_text(out, ",\"comment\":\"");
-    out += escape_into(rec.has_comment ? rec.comment : "", out, escaped_size(COMMENT_SIZE));
-    out += put_text(out, "\"}");
+    // A stored text is at most its field's width, so each fits its escaped
+    // size, and the static_assert above makes all of them fit s_json.
+    char *out = put(s_json, "{\"ip\":\"");
+    out += escape_field(rec.ip, sizeof rec.ip, out);
+    out = put(out, "\",\"name\":\"");
+    out += escape_field(rec.name, sizeof rec.name, out);
+    out = rec.enabled ? put(out, "\",\"enabled\":1,\"comment\":\"")  // stored as 0 or 1 only
+                      : put(out, "\",\"enabled\":0,\"comment\":\"");
+    if (rec.has_comment)
+        out += escape_field(rec.comment, sizeof rec.comment, out);
+    out = put(out, "\"}");
     *out = '\0';
     return s_json;
 }

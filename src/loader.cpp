@@ -106,7 +106,7 @@ int read_lines(std::FILE *file, const char *path) {
     for (;;) {
         if (cap - len < READ_CHUNK + 1) {
             std::size_t new_cap = cap < READ_CHUNK ? 2 * READ_CHUNK : 2 * cap;
-            char *bigger = static_cast<char *>(s_realloc(buf, new_cap));
+            char *bigger = static_cast<char *>(s_realloc(buf, cap, new_cap));
             if (bigger == nullptr) {
                 rc = -2;
                 break;
@@ -143,7 +143,7 @@ int read_lines(std::FILE *file, const char *path) {
         if (load_line(buf) < 0)
             rc = -2;
     }
-    std::free(buf);
+    release_block(buf, cap);
     if (rc == -2) {
         set_err("out of memory while parsing");
         rc = -1;

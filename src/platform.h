@@ -22,7 +22,7 @@ enum resolver_result {
     RESOLVER_LOAD_FAILED,  // the resolver library cannot be loaded
     RESOLVER_MISSING,      // the library lacks the flush function
     RESOLVER_FLUSHED,
-    RESOLVER_FAILED,       // the call reported failure; see `code`
+    RESOLVER_FAILED,  // the call reported failure; see `code`
 };
 
 struct qh_file;
@@ -33,8 +33,7 @@ struct qh_platform {
     // Creates (or truncates) `tmp` to receive the new content of `target`.
     qh_file *(*create_temp)(const char *tmp, const char *target, sys_error *err);
     // Writes all `size` bytes or fails.
-    int (*write_all)(qh_file *file, const void *data, std::size_t size,
-                     sys_error *err);
+    int (*write_all)(qh_file *file, const void *data, std::size_t size, sys_error *err);
     // Flushes the data to stable storage and closes; the file is closed
     // whether or not this succeeds.
     int (*commit)(qh_file *file, sys_error *err);
@@ -59,5 +58,25 @@ struct qh_platform {
 
 extern const qh_platform native_platform;
 extern const qh_platform *s_platform;
+
+// Address space for the large blocks of memory (the record table of a big
+// file): reserved once, then made usable piece by piece as the block grows,
+// so that it never moves and keeps the system's large pages. Substitutable
+// like the table above.
+struct qh_pages {
+    // The unit of reserving and committing; 0 where large blocks gain
+    // nothing from this and stay on the heap.
+    std::size_t (*granule)();
+    // Reserves `size` bytes (a multiple of the granule), none of them
+    // usable yet; nullptr when there is no room.
+    void *(*reserve)(std::size_t size);
+    // Makes `size` bytes at `at`, inside a reservation, usable and zero.
+    int (*commit)(void *at, std::size_t size);
+    // Gives back a whole reservation.
+    void (*release)(void *base, std::size_t size);
+};
+
+extern const qh_pages native_pages;
+extern const qh_pages *s_pages;
 
 #endif

@@ -10,10 +10,10 @@ namespace {
 int allocations_left;
 
 // Succeeds `allocations_left` more times, then reports memory exhausted.
-void *limited_realloc(void *p, std::size_t size) {
+void *limited_resize(void *block, std::size_t old_size, std::size_t new_size) {
     if (allocations_left-- <= 0)
         return nullptr;
-    return std::realloc(p, size);
+    return resize_block(block, old_size, new_size);
 }
 
 }  // namespace
@@ -23,7 +23,10 @@ using StoreTest = HostsTest;
 TEST_F(StoreTest, TablesGrowFrom16ByDoubling) {
     EXPECT_EQ(s_rec_cap, 0);
     EXPECT_EQ(s_recs, nullptr);
-    const struct { int appended; int cap; } steps[] = {{1, 16}, {16, 16}, {17, 32}, {32, 32}, {33, 64}};
+    const struct {
+        int appended;
+        int cap;
+    } steps[] = {{1, 16}, {16, 16}, {17, 32}, {32, 32}, {33, 64}};
     int appended = 0;
     for (const auto &step : steps) {
         for (; appended < step.appended; ++appended) {
@@ -45,7 +48,7 @@ TEST_F(StoreTest, FailedGrowthChangesNothing) {
     host_record *records = s_recs;
     char **lines = s_pass;
     allocations_left = 0;
-    s_realloc = limited_realloc;
+    s_realloc = limited_resize;
 
     EXPECT_EQ(add_record("10.0.0.2", "new", 1, "", 0), -1);
     EXPECT_EQ(add_passthrough("# new"), -1);
@@ -59,7 +62,7 @@ TEST_F(StoreTest, FailedGrowthChangesNothing) {
 
 TEST_F(StoreTest, PassthroughCopyFailureKeepsTheCount) {
     allocations_left = 1;  // the pointer array grows, the copy fails
-    s_realloc = limited_realloc;
+    s_realloc = limited_resize;
     EXPECT_EQ(add_passthrough("# line"), -1);
     EXPECT_EQ(s_pass_count, 0);
     EXPECT_EQ(s_pass_cap, 16);

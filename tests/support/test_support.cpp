@@ -48,7 +48,7 @@ std::vector<std::string> passthrough_lines() {
 void HostsTest::SetUp() {
     reset_lists();
     s_platform = &native_platform;
-    s_realloc = std::realloc;
+    s_realloc = resize_block;
     hosts = dir.file("hosts");
     ASSERT_EQ(hosts_set_path(hosts.c_str()), 1);
 }
@@ -56,7 +56,7 @@ void HostsTest::SetUp() {
 void HostsTest::TearDown() {
     reset_lists();
     s_platform = &native_platform;
-    s_realloc = std::realloc;
+    s_realloc = resize_block;
     hosts_set_path(nullptr);
 }
 
