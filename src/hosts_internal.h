@@ -59,8 +59,8 @@ void reset_lists() noexcept;
 
 // Every allocation of the library goes through this pointer, so that tests
 // can make memory run out at a chosen moment. It grows `block` (nullptr: a
-// new one) from `old_size` to `new_size` bytes keeping its contents, or
-// returns nullptr and leaves the block as it was.
+// new one) from `old_size` to `new_size` bytes keeping its contents, the
+// added bytes zero, or returns nullptr and leaves the block as it was.
 using resize_fn = void *(*)(void *block, std::size_t old_size, std::size_t new_size);
 extern resize_fn s_realloc;
 // The allocator behind s_realloc, and the release of what it handed out.

@@ -23,9 +23,6 @@ static_assert(escaped_size(IP_SIZE) + escaped_size(NAME_SIZE) + escaped_size(COM
                       sizeof k_json_frame + 1 <=
                   JSON_SIZE,
               "a fully escaped record must fit the JSON buffer");
-// hosts_get reads the fields eight bytes at a time.
-static_assert(IP_SIZE % 8 == 0 && NAME_SIZE % 8 == 0 && COMMENT_SIZE % 8 == 0,
-              "every field is a whole number of words");
 
 char s_json[JSON_SIZE];
 const char k_empty[] = "";
@@ -62,10 +59,11 @@ std::size_t escape_byte(unsigned char c, char *dst) {
     }
 }
 
-// Whether none of the eight bytes needs escaping or ends the text: no byte
-// below 0x20 (NUL included), no quote, no backslash. The tests are the usual
-// word-at-a-time ones, exact as a whole though not byte by byte.
-bool word_is_plain(std::uint64_t word) {
+// Flags, in the high bit of each byte, the bytes of a word that need
+// escaping or end the text: below 0x20 (NUL included), quote, backslash.
+// These are the usual word-at-a-time tests: the lowest flag is exact, the
+// ones above it may be false alarms.
+std::uint64_t special_bytes(std::uint64_t word) {
     constexpr std::uint64_t ones = 0x0101010101010101;
     constexpr std::uint64_t highs = 0x8080808080808080;
     const std::uint64_t quotes = word ^ (ones * '"');
@@ -73,29 +71,38 @@ bool word_is_plain(std::uint64_t word) {
     const std::uint64_t below_space = (word - ones * 0x20) & ~word;
     const std::uint64_t quote = (quotes - ones) & ~quotes;
     const std::uint64_t backslash = (backslashes - ones) & ~backslashes;
-    return ((below_space | quote | backslash) & highs) == 0;
+    return (below_space | quote | backslash) & highs;
 }
 
-// Escapes the text in a fixed-width field (NUL-terminated within it, a whole
-// number of words wide) into `dst`, and returns the length written. Runs of
-// plain bytes, nearly all of a hosts file, go over a word at a time.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the first byte is the lowest");
+
+// Escapes the text in a fixed-width field (NUL-terminated within it) into
+// `dst` and returns the length written. Plain bytes, nearly all of a hosts
+// file, are copied a word at a time up to the first byte that is not.
 std::size_t escape_field(const char *field, std::size_t width, char *dst) {
     std::size_t out = 0;
-    for (std::size_t at = 0; at < width; at += 8) {
+    std::size_t at = 0;
+    while (at + 8 <= width) {
         std::uint64_t word;
         std::memcpy(&word, field + at, 8);
-        if (word_is_plain(word)) {
-            std::memcpy(dst + out, &word, 8);
+        std::memcpy(dst + out, &word, 8);
+        const std::uint64_t special = special_bytes(word);
+        if (special == 0) {
+            at += 8;
             out += 8;
             continue;
         }
-        for (std::size_t i = at; i < at + 8; ++i) {
-            const unsigned char c = static_cast<unsigned char>(field[i]);
-            if (c == '\0')
-                return out;
-            out += escape_byte(c, dst + out);
-        }
+        const std::size_t plain = static_cast<std::size_t>(__builtin_ctzll(special)) / 8;
+        at += plain;
+        out += plain;
+        const unsigned char c = static_cast<unsigned char>(field[at]);
+        if (c == '\0')
+            return out;
+        out += escape_byte(c, dst + out);
+        ++at;
     }
+    for (; at < width && field[at] != '\0'; ++at)
+        out += escape_byte(static_cast<unsigned char>(field[at]), dst + out);
     return out;
 }
 

@@ -1,9 +1,11 @@
 // Where the library's memory comes from. Small blocks live on the heap.
+// Memory added to a block is zero, as the system hands it over.
 // A block of k_large_block bytes or more (the record table of a big file)
 // gets address space of its own, reserved with room to grow and committed
 // as it grows: it never moves, so growing copies nothing, and on Linux its
 // transparent huge pages stay whole. Whether a block is on the heap follows
 // from its size alone, which every caller knows.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -42,21 +44,18 @@ pages_header *header_of(void *block) {
     return reinterpret_cast<pages_header *>(static_cast<char *>(block) - k_header_size);
 }
 
-// A new block on pages of its own; with `growing`, room to grow in place.
+// A new block on pages of its own; with `growing`, room to grow in place,
+// less where the address space is limited (ulimit -v, valgrind).
 void *new_paged_block(std::size_t size, bool growing) {
     const std::size_t committed = pages_needed(size);
-    std::size_t reserved = committed;
-    char *base = nullptr;
-    if (growing && k_growth_room > committed) {
-        reserved = k_growth_room;
+    std::size_t reserved = growing ? std::max(k_growth_room, 2 * committed) : committed;
+    char *base = static_cast<char *>(s_pages->reserve(reserved));
+    while (base == nullptr && reserved > committed) {
+        reserved = std::max(reserved / 4, committed);
         base = static_cast<char *>(s_pages->reserve(reserved));
     }
-    if (base == nullptr) {
-        reserved = committed;
-        base = static_cast<char *>(s_pages->reserve(reserved));
-        if (base == nullptr)
-            return nullptr;
-    }
+    if (base == nullptr)
+        return nullptr;
     if (s_pages->commit(base, committed) != 0) {
         s_pages->release(base, reserved);
         return nullptr;
@@ -70,8 +69,12 @@ void *new_paged_block(std::size_t size, bool growing) {
 }  // namespace
 
 void *resize_block(void *block, std::size_t old_size, std::size_t new_size) noexcept {
-    if (!on_pages(new_size))
-        return std::realloc(block, new_size);
+    if (!on_pages(new_size)) {
+        char *bigger = static_cast<char *>(std::realloc(block, new_size));
+        if (bigger != nullptr)
+            std::memset(bigger + old_size, 0, new_size - old_size);
+        return bigger;
+    }
     if (block != nullptr && on_pages(old_size)) {
         pages_header *header = header_of(block);
         const std::size_t needed = pages_needed(new_size);

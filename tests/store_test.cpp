@@ -3,6 +3,7 @@
 #include <string>
 
 #include "hosts_internal.h"
+#include "platform.h"
 #include "support/test_support.h"
 
 namespace {
@@ -99,4 +100,130 @@ TEST_F(StoreTest, ResetEmptiesBothTables) {
     EXPECT_EQ(s_rec_count + s_rec_cap + s_pass_count + s_pass_cap, 0);
     ASSERT_EQ(add_record("10.0.0.1", "h", 1, "", 0), 1);
     EXPECT_EQ(s_rec_cap, 16);
+}
+
+namespace {
+
+// The system's pages, counted, and refused on demand.
+struct {
+    int reserves, commits, releases;
+    bool refuse_reserve, refuse_commit;
+    bool no_granule;
+} pages;
+
+std::size_t counted_granule() {
+    return pages.no_granule ? 0 : native_pages.granule();
+}
+void *counted_reserve(std::size_t size) {
+    ++pages.reserves;
+    return pages.refuse_reserve ? nullptr : native_pages.reserve(size);
+}
+int counted_commit(void *at, std::size_t size) {
+    ++pages.commits;
+    return pages.refuse_commit ? -1 : native_pages.commit(at, size);
+}
+void counted_release(void *base, std::size_t size) {
+    ++pages.releases;
+    native_pages.release(base, size);
+}
+
+const qh_pages counted_pages = {
+    .granule = counted_granule,
+    .reserve = counted_reserve,
+    .commit = counted_commit,
+    .release = counted_release,
+};
+
+// A table of `count` records named after their index.
+void fill_records(int count) {
+    for (int i = hosts_count(); i < count; ++i)
+        ASSERT_EQ(add_record("10.0.0.1", ("h" + std::to_string(i)).c_str(), 1, "", 0), 1);
+}
+
+void expect_records_intact() {
+    for (int i = 0; i < hosts_count(); ++i)
+        ASSERT_EQ(std::string(s_recs[i].name), "h" + std::to_string(i)) << i;
+}
+
+// The records that first outgrow the heap: 2,048 are 2.8 MB, 4,096 are 5.5.
+const int k_heap_cap = 2048;
+
+class LargeTableTest : public HostsTest {
+protected:
+    void SetUp() override {
+        HostsTest::SetUp();
+        pages = {};
+        s_pages = &counted_pages;
+    }
+    void TearDown() override {
+        HostsTest::TearDown();
+        s_pages = &native_pages;
+    }
+    void need_large_pages() {
+        if (native_pages.granule() == 0)
+            GTEST_SKIP() << "the system offers no transparent huge pages";
+    }
+};
+
+}  // namespace
+
+TEST_F(LargeTableTest, GrowsInPlaceOnPagesOfItsOwn) {
+    need_large_pages();
+    fill_records(k_heap_cap + 1);
+    EXPECT_EQ(pages.reserves, 1);
+    const host_record *on_pages = s_recs;
+    fill_records(8 * k_heap_cap + 1);  // three more doublings
+    EXPECT_EQ(s_rec_cap, 16 * k_heap_cap);
+    EXPECT_EQ(s_recs, on_pages) << "the table moved";
+    EXPECT_EQ(pages.reserves, 1);
+    EXPECT_EQ(pages.commits, 4);
+    expect_records_intact();
+    reset_lists();
+    EXPECT_EQ(pages.releases, 1);
+}
+
+TEST_F(LargeTableTest, RefusedPagesLeaveTheTableAsItWas) {
+    need_large_pages();
+    const struct {
+        const char *refused;
+        bool *refuse;
+        int filled;
+    } cases[] = {
+        {"reserve", &pages.refuse_reserve, k_heap_cap},    // the move off the heap
+        {"commit", &pages.refuse_commit, 2 * k_heap_cap},  // growing in place
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.refused);
+        fill_records(c.filled);
+        const host_record *before = s_recs;
+        *c.refuse = true;
+        EXPECT_EQ(hosts_add("10.9.9.9", "late", nullptr), -1);
+        EXPECT_STREQ(hosts_last_error(), "out of memory");
+        EXPECT_EQ(s_recs, before);
+        EXPECT_EQ(hosts_count(), c.filled);
+        EXPECT_EQ(s_rec_cap, c.filled);
+        expect_records_intact();
+        *c.refuse = false;
+        ASSERT_EQ(hosts_add("10.9.9.9", "late", nullptr), c.filled);
+        ASSERT_EQ(hosts_remove(c.filled), 1);
+    }
+}
+
+TEST_F(LargeTableTest, WithoutLargePagesTablesStayOnTheHeap) {
+    pages.no_granule = true;
+    fill_records(4 * k_heap_cap + 1);
+    ASSERT_EQ(hosts_remove(0), 1);
+    EXPECT_EQ(std::string(s_recs[0].name), "h1");
+    reset_lists();
+    EXPECT_EQ(pages.reserves + pages.commits + pages.releases, 0);
+}
+
+TEST_F(StoreTest, ReusedSlotsHoldNothingOfTheRemovedRecord) {
+    ASSERT_EQ(add_record("10.0.0.1", "first", 0, "a long note", 1), 1);
+    ASSERT_EQ(add_record("10.0.0.2", "second", 1, "", 0), 1);
+    ASSERT_EQ(hosts_remove(1), 1);
+    ASSERT_EQ(hosts_remove(0), 1);
+    ASSERT_EQ(add_record("::1", "b", 1, "", 0), 1);
+    EXPECT_EQ(std::string(s_recs[0].name, sizeof s_recs[0].name), "b" + std::string(255, '\0'));
+    EXPECT_EQ(std::string(s_recs[0].comment, sizeof s_recs[0].comment), std::string(1024, '\0'));
 }
