@@ -24,6 +24,10 @@ static_assert(escaped_size(IP_SIZE) + escaped_size(NAME_SIZE) + escaped_size(COM
                   JSON_SIZE,
               "a fully escaped record must fit the JSON buffer");
 
+// How far ahead hosts_get asks for the records a caller reads next: far
+// enough that they arrive from memory before they are needed.
+constexpr int k_prefetch_ahead = 2;
+
 char s_json[JSON_SIZE];
 const char k_empty[] = "";
 
@@ -132,9 +136,10 @@ QH_EXPORT const char *QH_CALL hosts_get(int index) noexcept {
 #if defined(__GNUC__)
     // Callers walk the table in order; asking for the next record now hides
     // most of the memory latency of the wide records.
-    if (index + 1 < s_rec_count) {
-        const host_record &next = s_recs[index + 1];
+    if (index + k_prefetch_ahead < s_rec_count) {
+        const host_record &next = s_recs[index + k_prefetch_ahead];
         __builtin_prefetch(next.ip);
+        __builtin_prefetch(next.name);
         __builtin_prefetch(&next.enabled);
         __builtin_prefetch(&next.has_comment);
     }
