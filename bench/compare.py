@@ -20,13 +20,14 @@ started from here:
   hostile   the same list and edit through bench/hostile_runner.js
 
 An edited copy is put back before every timed run, outside the timing, and
-the runs of all commands are interleaved so that background load hits them
-alike. The system hosts file is never named; the script checks that it is
+the runs of all commands are interleaved, in a new order each round, so that
+background load hits them alike. The system hosts file is never named; the script checks that it is
 unchanged at the end.
 """
 
 import argparse
 import os
+import random
 import shutil
 import statistics
 import subprocess
@@ -136,8 +137,12 @@ def measure(case, runs):
     """Per command: (median, worst) over `runs` runs."""
     commands = case.commands()
     times = {key: [] for key, _, _, _ in commands}
+    # A new order each round: on a virtual machine that hands freed memory
+    # back to its host, a process that follows a big one can find its fresh
+    # memory slow to come back, and no command should always be that one.
+    order = random.Random(case.records)
     for _ in range(runs):
-        for key, _, reset, work in commands:
+        for key, _, reset, work in order.sample(commands, len(commands)):
             if reset:
                 reset()
             start = time.perf_counter()
