@@ -21,8 +21,8 @@ started from here:
 
 An edited copy is put back before every timed run, outside the timing, and
 the runs of all commands are interleaved, in a new order each round, so that
-background load hits them alike. The system hosts file is never named; the script checks that it is
-unchanged at the end.
+background load hits them alike. The system hosts file is never named; the
+script checks that it is unchanged at the end.
 """
 
 import argparse

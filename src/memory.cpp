@@ -1,10 +1,10 @@
 // Where the library's memory comes from. Small blocks live on the heap.
-// Memory added to a block is zero, as the system hands it over.
 // A block of k_large_block bytes or more (the record table of a big file)
 // gets address space of its own, reserved with room to grow and committed
 // as it grows: it never moves, so growing copies nothing, and on Linux its
 // transparent huge pages stay whole. Whether a block is on the heap follows
-// from its size alone, which every caller knows.
+// from its size alone, which every caller knows. Memory added to a block is
+// zero, as the system hands it over.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
