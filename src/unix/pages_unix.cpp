@@ -1,6 +1,7 @@
-// Large blocks on Linux: an anonymous mapping aligned to the huge page size
-// and advised for transparent huge pages. A fault then hands over 2 MiB at a
-// time instead of 4 KiB, the bulk of what a load of a big file costs. Where
+// Large blocks on Linux: an anonymous mapping aligned to the huge page size,
+// so that transparent huge pages fill it (advised for them where the kernel
+// wants advice). A fault then hands over 2 MiB at a time instead of 4 KiB,
+// the bulk of what a load of a big file costs. Where
 // the kernel offers no transparent huge pages (or elsewhere than Linux),
 // large blocks stay on the heap.
 #include <sys/mman.h>
@@ -31,22 +32,35 @@ void read_setting(const char *name, char *text, std::size_t size) {
     std::fclose(file);
 }
 
-std::size_t huge_page_size() {
+struct huge_pages {
+    std::size_t size;  // 0: none to be had
+    bool need_advice;  // the kernel gives them only to regions advised for them
+};
+
+// Advice also makes a fault compact memory on the spot when no free huge
+// page is at hand (with the usual `defrag` settings), so it is given only
+// where huge pages are not had without it.
+huge_pages find_huge_pages() {
     char text[64];
     read_setting("enabled", text, sizeof text);
     // "always [madvise] never": the bracketed word is the one in force.
     if (text[0] == '\0' || std::strstr(text, "[never]") != nullptr)
-        return 0;
+        return {0, false};
+    const bool need_advice = std::strstr(text, "[always]") == nullptr;
     read_setting("hpage_pmd_size", text, sizeof text);
     unsigned long long size = 0;
     if (std::sscanf(text, "%llu", &size) != 1 || size == 0 || (size & (size - 1)) != 0)
-        return 0;
-    return static_cast<std::size_t>(size);
+        return {0, false};
+    return {static_cast<std::size_t>(size), need_advice};
+}
+
+const huge_pages &system_huge_pages() {
+    static const huge_pages found = find_huge_pages();
+    return found;
 }
 
 std::size_t granule() {
-    static const std::size_t size = huge_page_size();
-    return size;
+    return system_huge_pages().size;
 }
 
 void *reserve(std::size_t size) {
@@ -63,7 +77,8 @@ void *reserve(std::size_t size) {
         ::munmap(raw, aligned - start);
     if (aligned < start + align)
         ::munmap(base + size, start + align - aligned);
-    ::madvise(base, size, MADV_HUGEPAGE);
+    if (system_huge_pages().need_advice)
+        ::madvise(base, size, MADV_HUGEPAGE);
     return base;
 }
 
