@@ -59,13 +59,16 @@ void reset_lists() noexcept;
 
 // Every allocation of the library goes through this pointer, so that tests
 // can make memory run out at a chosen moment. It grows `block` (nullptr: a
-// new one) from `old_size` to `new_size` bytes keeping its contents, the
-// added bytes zero, or returns nullptr and leaves the block as it was.
+// new one) from `old_size` to `new_size` bytes keeping its contents, or
+// returns nullptr and leaves the block as it was.
 using resize_fn = void *(*)(void *block, std::size_t old_size, std::size_t new_size);
 extern resize_fn s_realloc;
 // The allocator behind s_realloc, and the release of what it handed out.
 void *resize_block(void *block, std::size_t old_size, std::size_t new_size) noexcept;
 void release_block(void *block, std::size_t size) noexcept;
+// Whether the bytes added to a block grown to `size` come zero from the
+// system (large blocks) rather than as the heap leaves them.
+bool added_memory_is_zero(std::size_t size) noexcept;
 
 // ---- validation and loading ------------------------------------------------
 

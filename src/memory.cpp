@@ -3,8 +3,7 @@
 // gets address space of its own, reserved with room to grow and committed
 // as it grows: it never moves, so growing copies nothing, and on Linux its
 // transparent huge pages stay whole. Whether a block is on the heap follows
-// from its size alone, which every caller knows. Memory added to a block is
-// zero, as the system hands it over.
+// from its size alone, which every caller knows.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -69,12 +68,8 @@ void *new_paged_block(std::size_t size, bool growing) {
 }  // namespace
 
 void *resize_block(void *block, std::size_t old_size, std::size_t new_size) noexcept {
-    if (!on_pages(new_size)) {
-        char *bigger = static_cast<char *>(std::realloc(block, new_size));
-        if (bigger != nullptr)
-            std::memset(bigger + old_size, 0, new_size - old_size);
-        return bigger;
-    }
+    if (!on_pages(new_size))
+        return std::realloc(block, new_size);
     if (block != nullptr && on_pages(old_size)) {
         pages_header *header = header_of(block);
         const std::size_t needed = pages_needed(new_size);
@@ -94,6 +89,10 @@ void *resize_block(void *block, std::size_t old_size, std::size_t new_size) noex
         release_block(block, old_size);
     }
     return moved;
+}
+
+bool added_memory_is_zero(std::size_t size) noexcept {
+    return on_pages(size);
 }
 
 void release_block(void *block, std::size_t size) noexcept {

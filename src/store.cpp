@@ -15,8 +15,8 @@ int s_pass_cap;
 
 namespace {
 
-// Slots from this index on have never held a record since the table was
-// allocated, so they are still zero.
+// Slots from this index on are known to be zero: they came from the system
+// and have held no record since.
 int s_rec_used;
 
 // Makes room for one more element; on failure leaves everything as it was.
@@ -45,12 +45,16 @@ void copy_text(char *dst, const char *src, std::size_t room) noexcept {
 int add_record(const char *ip, const char *name, int enabled, const char *comment,
                int has_comment) noexcept {
     void *array = s_recs;
+    const int old_cap = s_rec_cap;
     if (!grow(&array, s_rec_count, &s_rec_cap, sizeof(host_record)))
         return -1;
     s_recs = static_cast<host_record *>(array);
+    if (s_rec_cap != old_cap &&
+        !added_memory_is_zero(static_cast<std::size_t>(s_rec_cap) * sizeof(host_record)))
+        s_rec_used = s_rec_cap;
     host_record *rec = &s_recs[s_rec_count];
-    // Fresh slots are left untouched beyond the texts: a load writes about a
-    // tenth of each wide record instead of all of it.
+    // Slots known to be zero are left untouched beyond the texts: a load of
+    // a big file writes about a tenth of each wide record, not all of it.
     if (s_rec_count < s_rec_used)
         std::memset(rec, 0, sizeof *rec);
     else

@@ -17,6 +17,14 @@ void *limited_resize(void *block, std::size_t old_size, std::size_t new_size) {
     return resize_block(block, old_size, new_size);
 }
 
+// The heap promises nothing about new memory: make that visible.
+void *scribbling_resize(void *block, std::size_t old_size, std::size_t new_size) {
+    char *bigger = static_cast<char *>(resize_block(block, old_size, new_size));
+    if (bigger != nullptr && !added_memory_is_zero(new_size))
+        std::memset(bigger + old_size, 0x5a, new_size - old_size);
+    return bigger;
+}
+
 }  // namespace
 
 using StoreTest = HostsTest;
@@ -216,6 +224,18 @@ TEST_F(LargeTableTest, WithoutLargePagesTablesStayOnTheHeap) {
     EXPECT_EQ(std::string(s_recs[0].name), "h1");
     reset_lists();
     EXPECT_EQ(pages.reserves + pages.commits + pages.releases, 0);
+}
+
+TEST_F(StoreTest, SlotsFromTheHeapAreCleared) {
+    s_realloc = scribbling_resize;
+    for (int i = 0; i < 40; ++i)
+        ASSERT_EQ(add_record("10.0.0.1", "h", 1, "", 0), 1);
+    for (int i = 0; i < hosts_count(); ++i) {
+        const host_record &rec = s_recs[i];
+        ASSERT_EQ(std::string(rec.name, sizeof rec.name), "h" + std::string(255, '\0')) << i;
+        ASSERT_EQ(std::string(rec.comment, sizeof rec.comment), std::string(1024, '\0')) << i;
+        ASSERT_EQ(rec.has_comment, 0) << i;
+    }
 }
 
 TEST_F(StoreTest, ReusedSlotsHoldNothingOfTheRemovedRecord) {
