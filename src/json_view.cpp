@@ -26,7 +26,7 @@ static_assert(escaped_size(IP_SIZE) + escaped_size(NAME_SIZE) + escaped_size(COM
 
 // How far ahead hosts_get asks for the records a caller reads next: far
 // enough that they arrive from memory before they are needed.
-constexpr int k_prefetch_ahead = 2;
+constexpr int k_prefetch_ahead = 4;
 
 char s_json[JSON_SIZE];
 const char k_empty[] = "";
@@ -82,7 +82,9 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the first byte is the 
 
 // Escapes the text in a fixed-width field (NUL-terminated within it) into
 // `dst` and returns the length written. Plain bytes, nearly all of a hosts
-// file, are copied a word at a time up to the first byte that is not.
+// file, are copied a word at a time up to the first byte that is not; a word
+// is stored whole even when only its start is kept, which the slack of the
+// field's escaped size leaves room for.
 std::size_t escape_field(const char *field, std::size_t width, char *dst) {
     std::size_t out = 0;
     std::size_t at = 0;
