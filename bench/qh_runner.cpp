@@ -1,8 +1,11 @@
 // qh_runner: one library operation per process, through the public interface
 // only, so that an outside timer (scripts/compare.sh) sees what a program
 // using the library would see: start-up, load, work, save, exit.
+#include <sys/mman.h>
+
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +20,9 @@ const char kUsage[] =
     "usage: qh_runner generate ENTRIES OUT   write a generated hosts file of ENTRIES records\n"
     "       qh_runner list FILE              load FILE and read every record, print the count\n"
     "       qh_runner edit FILE              load FILE, add a record, remove it, save\n"
-    "       qh_runner touch BYTES            allocate BYTES of memory and write to every page\n";
+    "       qh_runner touch BYTES            allocate BYTES of memory and write to every page\n"
+    "       qh_runner touch-huge BYTES       the same on memory advised for transparent huge "
+    "pages\n";
 
 int usage(const char *message) {
     std::fprintf(stderr, "qh_runner: %s\n%s", message, kUsage);
@@ -45,21 +50,38 @@ int generate(const char *count_text, const char *out) {
 
 // The least any program pays to hold BYTES of new memory: the system must
 // hand over and zero every page. A load of N records holds N fixed-width
-// records, so this is its floor, whatever the parsing costs.
-int touch(const char *bytes_text) {
+// records, so this is its floor, whatever the parsing costs. With `huge`,
+// the memory is obtained as the library obtains a large table on Linux: a
+// mapping aligned to 2 MiB and advised for transparent huge pages.
+int touch(const char *bytes_text, bool huge) {
     char *end = nullptr;
     errno = 0;
     const unsigned long long bytes = std::strtoull(bytes_text, &end, 10);
     if (errno != 0 || end == bytes_text || *end != '\0' || bytes == 0)
         return usage("BYTES must be a positive whole number");
-    volatile char *memory = static_cast<volatile char *>(std::malloc(bytes));
+    const std::size_t size = static_cast<std::size_t>(bytes);
+    char *memory = nullptr;
+    if (huge) {
+        const std::size_t align = std::size_t{2} << 20;
+        void *raw = mmap(nullptr, size + align, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (raw != MAP_FAILED) {
+            const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(raw);
+            memory = reinterpret_cast<char *>((start + align - 1) & ~std::uintptr_t{align - 1});
+            madvise(memory, size, MADV_HUGEPAGE);
+        }
+    } else {
+        memory = static_cast<char *>(std::malloc(size));
+    }
     if (memory == nullptr) {
         std::fprintf(stderr, "qh_runner: cannot allocate %llu bytes\n", bytes);
         return 1;
     }
-    for (unsigned long long at = 0; at < bytes; at += 4096)
-        memory[at] = 1;
-    std::free(const_cast<char *>(memory));
+    volatile char *pages = memory;
+    for (std::size_t at = 0; at < size; at += 4096)
+        pages[at] = 1;
+    if (!huge)
+        std::free(memory);
     return 0;
 }
 
@@ -99,8 +121,9 @@ int main(int argc, char **argv) {
     const std::string command = argv[1];
     if (command == "generate")
         return argc == 4 ? generate(argv[2], argv[3]) : usage("generate needs ENTRIES OUT");
-    if (command == "touch")
-        return argc == 3 ? touch(argv[2]) : usage("touch needs BYTES");
+    if (command == "touch" || command == "touch-huge")
+        return argc == 3 ? touch(argv[2], command == "touch-huge")
+                         : usage((command + " needs BYTES").c_str());
     if (command != "list" && command != "edit")
         return usage(("unknown command: " + command).c_str());
     if (argc != 3)

@@ -3,19 +3,7 @@
 
 #include "hosts_internal.h"
 
-namespace {
-
-bool index_in_range(int index) {
-    if (index >= 0 && index < s_rec_count)
-        return true;
-    set_err("index %d out of range (count %d)", index, s_rec_count);
-    return false;
-}
-
-}  // namespace
-
-QH_EXPORT int QH_CALL hosts_add(const char *ip, const char *name,
-                                const char *comment) noexcept {
+QH_EXPORT int QH_CALL hosts_add(const char *ip, const char *name, const char *comment) noexcept {
     clear_err();
     if (ip == nullptr || ip[0] == '\0') {
         set_err("ip is NULL or empty");
@@ -53,7 +41,7 @@ QH_EXPORT int QH_CALL hosts_add(const char *ip, const char *name,
 
 QH_EXPORT int QH_CALL hosts_set_enabled(int index, int enabled) noexcept {
     clear_err();
-    if (!index_in_range(index))
+    if (!check_index(index))
         return -1;
     s_recs[index].enabled = enabled != 0 ? 1 : 0;
     return 1;
@@ -61,10 +49,8 @@ QH_EXPORT int QH_CALL hosts_set_enabled(int index, int enabled) noexcept {
 
 QH_EXPORT int QH_CALL hosts_remove(int index) noexcept {
     clear_err();
-    if (!index_in_range(index))
+    if (!check_index(index))
         return -1;
-    std::memmove(&s_recs[index], &s_recs[index + 1],
-                 static_cast<std::size_t>(s_rec_count - index - 1) * sizeof(host_record));
-    --s_rec_count;
+    remove_record(index);
     return 1;
 }

@@ -40,6 +40,7 @@ struct host_record {
     int has_comment;
 };
 
+// The tables and their counts; only the store's functions change them.
 extern host_record *s_recs;
 extern int s_rec_count;
 extern int s_rec_cap;
@@ -47,15 +48,27 @@ extern char **s_pass;
 extern int s_pass_count;
 extern int s_pass_cap;
 
-int add_record(const char *ip, const char *name, int enabled,
-               const char *comment, int has_comment) noexcept;
+int add_record(const char *ip, const char *name, int enabled, const char *comment,
+               int has_comment) noexcept;
 int add_passthrough(const char *line) noexcept;
+// True for an index of a record; otherwise sets the error text and is false.
+bool check_index(int index) noexcept;
+// Removes the record at a checked index; the later ones move up by one.
+void remove_record(int index) noexcept;
 void reset_lists() noexcept;
 
-// Every allocation of the library goes through this pointer (realloc
-// semantics), so that tests can make memory run out at a chosen moment.
-using realloc_fn = void *(*)(void *, std::size_t);
-extern realloc_fn s_realloc;
+// Every allocation of the library goes through this pointer, so that tests
+// can make memory run out at a chosen moment. It grows `block` (nullptr: a
+// new one) from `old_size` to `new_size` bytes keeping its contents, or
+// returns nullptr and leaves the block as it was.
+using resize_fn = void *(*)(void *block, std::size_t old_size, std::size_t new_size);
+extern resize_fn s_realloc;
+// The allocator behind s_realloc, and the release of what it handed out.
+void *resize_block(void *block, std::size_t old_size, std::size_t new_size) noexcept;
+void release_block(void *block, std::size_t size) noexcept;
+// Whether the bytes added to a block grown to `size` come zero from the
+// system (large blocks) rather than as the heap leaves them.
+bool added_memory_is_zero(std::size_t size) noexcept;
 
 // ---- validation and loading ------------------------------------------------
 
@@ -66,8 +79,7 @@ char *trim(char *s) noexcept;
 // Splits off the first two blank-separated tokens of `line` into `ip`
 // (room IP_SIZE) and `name` (room NAME_SIZE); tokens too long for their room
 // are cut. Returns where scanning stopped, just after the second token.
-const char *first_two(const char *line, char *ip, char *name, int *has_ip,
-                      int *has_name) noexcept;
+const char *first_two(const char *line, char *ip, char *name, int *has_ip, int *has_name) noexcept;
 
 // ---- JSON view -------------------------------------------------------------
 

@@ -116,7 +116,7 @@ read_outcome read_lines(qh_file *file, content_hash *hash, sys_error *err) {
     for (;;) {
         if (cap - len < READ_CHUNK + 1) {
             std::size_t new_cap = cap < READ_CHUNK ? 2 * READ_CHUNK : 2 * cap;
-            char *bigger = static_cast<char *>(s_realloc(buf, new_cap));
+            char *bigger = static_cast<char *>(s_realloc(buf, cap, new_cap));
             if (bigger == nullptr) {
                 outcome = read_outcome::out_of_memory;
                 break;
@@ -157,7 +157,7 @@ read_outcome read_lines(qh_file *file, content_hash *hash, sys_error *err) {
         if (load_line(buf) < 0)
             outcome = read_outcome::out_of_memory;
     }
-    std::free(buf);
+    release_block(buf, cap);
     return outcome;
 }
 

@@ -28,7 +28,7 @@ enum resolver_result {
     RESOLVER_MISSING,      // the library lacks the flush function
     RESOLVER_NOT_RUNNING,  // the resolver service is not running: it caches nothing
     RESOLVER_FLUSHED,
-    RESOLVER_FAILED,       // the call reported failure; see `code`
+    RESOLVER_FAILED,  // the call reported failure; see `code`
 };
 
 enum command_result {
@@ -97,5 +97,25 @@ struct qh_platform {
 
 extern const qh_platform native_platform;
 extern const qh_platform *s_platform;
+
+// Address space for the large blocks of memory (the record table of a big
+// file): reserved once, then made usable piece by piece as the block grows,
+// so that it never moves and keeps the system's large pages. Substitutable
+// like the table above.
+struct qh_pages {
+    // The unit of reserving and committing; 0 where large blocks gain
+    // nothing from this and stay on the heap.
+    std::size_t (*granule)();
+    // Reserves `size` bytes (a multiple of the granule), none of them
+    // usable yet; nullptr when there is no room.
+    void *(*reserve)(std::size_t size);
+    // Makes `size` bytes at `at`, inside a reservation, usable and zero.
+    int (*commit)(void *at, std::size_t size);
+    // Gives back a whole reservation.
+    void (*release)(void *base, std::size_t size);
+};
+
+extern const qh_pages native_pages;
+extern const qh_pages *s_pages;
 
 #endif

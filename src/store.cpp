@@ -1,7 +1,7 @@
 // The entry store: one contiguous array of fixed-width records, and an array
 // of heap copies of the lines that are not records. Both grow 16, 32, 64...
+// The tables and their counts change only here.
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "hosts_internal.h"
@@ -13,9 +13,11 @@ char **s_pass;
 int s_pass_count;
 int s_pass_cap;
 
-realloc_fn s_realloc = std::realloc;
-
 namespace {
+
+// Slots from this index on are known to be zero: they came from the system
+// and have held no record since.
+int s_rec_used;
 
 // Makes room for one more element; on failure leaves everything as it was.
 bool grow(void **array, int count, int *cap, std::size_t elem_size) noexcept {
@@ -24,7 +26,8 @@ bool grow(void **array, int count, int *cap, std::size_t elem_size) noexcept {
     if (*cap > INT_MAX / 2)
         return false;
     int new_cap = *cap == 0 ? 16 : *cap * 2;
-    void *bigger = s_realloc(*array, static_cast<std::size_t>(new_cap) * elem_size);
+    void *bigger = s_realloc(*array, static_cast<std::size_t>(*cap) * elem_size,
+                             static_cast<std::size_t>(new_cap) * elem_size);
     if (bigger == nullptr)
         return false;
     *array = bigger;
@@ -39,14 +42,23 @@ void copy_text(char *dst, const char *src, std::size_t room) noexcept {
 
 }  // namespace
 
-int add_record(const char *ip, const char *name, int enabled,
-               const char *comment, int has_comment) noexcept {
+int add_record(const char *ip, const char *name, int enabled, const char *comment,
+               int has_comment) noexcept {
     void *array = s_recs;
+    const int old_cap = s_rec_cap;
     if (!grow(&array, s_rec_count, &s_rec_cap, sizeof(host_record)))
         return -1;
     s_recs = static_cast<host_record *>(array);
+    if (s_rec_cap != old_cap &&
+        !added_memory_is_zero(static_cast<std::size_t>(s_rec_cap) * sizeof(host_record)))
+        s_rec_used = s_rec_cap;
     host_record *rec = &s_recs[s_rec_count];
-    std::memset(rec, 0, sizeof *rec);
+    // Slots known to be zero are left untouched beyond the texts: a load of
+    // a big file writes about a tenth of each wide record, not all of it.
+    if (s_rec_count < s_rec_used)
+        std::memset(rec, 0, sizeof *rec);
+    else
+        s_rec_used = s_rec_count + 1;
     copy_text(rec->ip, ip, sizeof rec->ip);
     copy_text(rec->name, name, sizeof rec->name);
     rec->enabled = enabled;
@@ -64,7 +76,7 @@ int add_passthrough(const char *line) noexcept {
         return -1;
     s_pass = static_cast<char **>(array);
     std::size_t size = std::strlen(line) + 1;
-    char *copy = static_cast<char *>(s_realloc(nullptr, size));
+    char *copy = static_cast<char *>(s_realloc(nullptr, 0, size));
     if (copy == nullptr)
         return -1;
     std::memcpy(copy, line, size);
@@ -72,15 +84,28 @@ int add_passthrough(const char *line) noexcept {
     return 1;
 }
 
+bool check_index(int index) noexcept {
+    if (index >= 0 && index < s_rec_count)
+        return true;
+    set_err("index %d out of range (count %d)", index, s_rec_count);
+    return false;
+}
+
+void remove_record(int index) noexcept {
+    std::memmove(&s_recs[index], &s_recs[index + 1],
+                 static_cast<std::size_t>(s_rec_count - index - 1) * sizeof(host_record));
+    --s_rec_count;
+}
+
 void reset_lists() noexcept {
     for (int i = 0; i < s_pass_count; ++i)
-        std::free(s_pass[i]);
-    std::free(s_pass);
-    std::free(s_recs);
+        release_block(s_pass[i], std::strlen(s_pass[i]) + 1);
+    release_block(s_pass, static_cast<std::size_t>(s_pass_cap) * sizeof(char *));
+    release_block(s_recs, static_cast<std::size_t>(s_rec_cap) * sizeof(host_record));
     s_pass = nullptr;
     s_recs = nullptr;
     s_pass_count = s_pass_cap = 0;
-    s_rec_count = s_rec_cap = 0;
+    s_rec_count = s_rec_cap = s_rec_used = 0;
 }
 
 namespace {

@@ -1,4 +1,5 @@
 #include <string>
+#include <vector>
 
 #include "hosts_internal.h"
 #include "support/test_support.h"
@@ -9,14 +10,19 @@ TEST_F(JsonTest, RecordShapes) {
     ASSERT_EQ(add_record("127.0.0.1", "localhost", 1, "", 0), 1);
     ASSERT_EQ(add_record("::1", "six", 0, "", 0), 1);
     ASSERT_EQ(add_record("10.0.0.1", "c", 1, "a note", 1), 1);
-    EXPECT_STREQ(hosts_get(0), "{\"ip\":\"127.0.0.1\",\"name\":\"localhost\",\"enabled\":1,\"comment\":\"\"}");
+    EXPECT_STREQ(hosts_get(0),
+                 "{\"ip\":\"127.0.0.1\",\"name\":\"localhost\",\"enabled\":1,\"comment\":\"\"}");
     EXPECT_STREQ(hosts_get(1), "{\"ip\":\"::1\",\"name\":\"six\",\"enabled\":0,\"comment\":\"\"}");
-    EXPECT_STREQ(hosts_get(2), "{\"ip\":\"10.0.0.1\",\"name\":\"c\",\"enabled\":1,\"comment\":\"a note\"}");
+    EXPECT_STREQ(hosts_get(2),
+                 "{\"ip\":\"10.0.0.1\",\"name\":\"c\",\"enabled\":1,\"comment\":\"a note\"}");
     EXPECT_STREQ(hosts_last_error(), "");
 }
 
 TEST_F(JsonTest, Escapes) {
-    const struct { std::string raw; std::string shown; } cases[] = {
+    const struct {
+        std::string raw;
+        std::string shown;
+    } cases[] = {
         {"say \"hi\"", "say \\\"hi\\\""},
         {"a\\b", "a\\\\b"},
         {"t\tn\nr\r", "t\\tn\\nr\\r"},
@@ -52,6 +58,27 @@ TEST_F(JsonTest, FullCommentsAreNeverCut) {
     }
 }
 
+TEST_F(JsonTest, EscapesWhereverTheyFallInAField) {
+    // Fields are read eight bytes at a time: put each kind of byte at every
+    // place of the first words, and at the very end of a full field.
+    const std::string specials[] = {"\"", "\\", "\x01", "\t", "\x1f", "\x7f", "\xc3\xa9", " "};
+    std::vector<std::string> comments;
+    for (const std::string &special : specials) {
+        for (std::size_t at = 0; at < 20; ++at)
+            comments.push_back(std::string(at, 'a') + special + "b" + special + "cdefghij");
+        comments.push_back(std::string(1023 - special.size(), 'z') + special);
+    }
+    for (const std::string &comment : comments) {
+        reset_lists();
+        ASSERT_EQ(add_record("1.2.3.4", comment.substr(0, 255).c_str(), 1, comment.c_str(), 1), 1);
+        std::vector<char> name(255 * 6 + 8);
+        std::vector<char> text(1023 * 6 + 8);
+        json_escape(comment.substr(0, 255).c_str(), name.data(), name.size());
+        json_escape(comment.c_str(), text.data(), text.size());
+        EXPECT_EQ(hosts_get(0), json("1.2.3.4", name.data(), 1, text.data())) << comment;
+    }
+}
+
 TEST_F(JsonTest, BadIndexKeepsThePreviousText) {
     ASSERT_EQ(add_record("1.2.3.4", "a", 1, "", 0), 1);
     ASSERT_EQ(add_record("1.2.3.4", "b", 1, "", 0), 1);
@@ -61,7 +88,8 @@ TEST_F(JsonTest, BadIndexKeepsThePreviousText) {
     EXPECT_EQ(std::string(first), json("1.2.3.4", "b", 1));
     for (int bad : {-1, 2}) {
         EXPECT_STREQ(hosts_get(bad), "");
-        EXPECT_EQ(std::string(hosts_last_error()), "index " + std::to_string(bad) + " out of range (count 2)");
+        EXPECT_EQ(std::string(hosts_last_error()),
+                  "index " + std::to_string(bad) + " out of range (count 2)");
         EXPECT_EQ(std::string(first), json("1.2.3.4", "b", 1));
     }
     reset_lists();

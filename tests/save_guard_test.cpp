@@ -135,9 +135,9 @@ TEST_F(ChangeTest, PathNeverLoadedSavesAsBefore) {
 TEST_F(ChangeTest, SaveAfterAFailedLoadIsRefusedUntilALoadWorks) {
     const std::string big = "# a file too big for the memory left\n1.1.1.1 a\n";
     write_bytes(hosts, big);
-    s_realloc = [](void *, std::size_t) -> void * { return nullptr; };
+    s_realloc = [](void *, std::size_t, std::size_t) -> void * { return nullptr; };
     ASSERT_EQ(hosts_load(), -1);
-    s_realloc = std::realloc;
+    s_realloc = resize_block;
     ASSERT_EQ(hosts_add("9.9.9.9", "only", nullptr), 0);
     EXPECT_EQ(hosts_save(), -1);
     EXPECT_EQ(hosts_last_error(), "not replacing " + hosts + ": its last load failed");

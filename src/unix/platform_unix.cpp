@@ -202,13 +202,14 @@ int resolve_target(const char *path, char *target, std::size_t size, sys_error *
 class heap_buffer {
 public:
     explicit heap_buffer(std::size_t size)
-        : data_(static_cast<char *>(s_realloc(nullptr, size ? size : 1))) {}
-    ~heap_buffer() { std::free(data_); }
+        : size_(size ? size : 1), data_(static_cast<char *>(s_realloc(nullptr, 0, size_))) {}
+    ~heap_buffer() { release_block(data_, size_); }
     heap_buffer(const heap_buffer &) = delete;
     heap_buffer &operator=(const heap_buffer &) = delete;
     char *get() const { return data_; }
 
 private:
+    std::size_t size_;
     char *data_;
 };
 

@@ -69,7 +69,7 @@ void HostsTest::SetUp() {
     reset_lists();
     forget_load();
     s_platform = &native_platform;
-    s_realloc = std::realloc;
+    s_realloc = resize_block;
     hosts = dir.file("hosts");
     ASSERT_EQ(hosts_set_path(hosts.c_str()), 1);
 }
@@ -78,7 +78,7 @@ void HostsTest::TearDown() {
     reset_lists();
     forget_load();
     s_platform = &native_platform;
-    s_realloc = std::realloc;
+    s_realloc = resize_block;
     hosts_set_path(nullptr);
 }
 
