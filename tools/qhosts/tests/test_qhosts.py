@@ -232,7 +232,7 @@ class QhostsTest(unittest.TestCase):
         self.assert_error(["--file", program_path(missing_dir), "add", "10.0.0.1", "a.lan"], 1,
                           r"\Aqhosts: [^\n]+\n\Z")
 
-    def test_bad_usage_exits_2_with_usage_text(self):
+    def test_bad_usage_exits_2_with_one_line(self):
         cases = [
             [],
             ["frobnicate"],
@@ -249,7 +249,7 @@ class QhostsTest(unittest.TestCase):
         ]
         for args in cases:
             with self.subTest(args=args):
-                self.assert_error(args, 2, r"\Aqhosts: [^\n]+\nusage: qhosts")
+                self.assert_error(args, 2, r"\Aqhosts: [^\n]+\n\Z")
 
     def test_help_and_version(self):
         code, out, err = self.run_qhosts("--help", use_file=False)
