@@ -4,6 +4,7 @@
 #include <string>
 
 #include "edit_session.h"
+#include "edits.h"
 #include "quendral-hosts.h"
 #include "records.h"
 #include "render.h"
@@ -12,7 +13,9 @@
 namespace {
 
 int list_command(const options &opts, const std::vector<word> &args);
+int check_command(const options &opts, const std::vector<word> &args);
 int add_command(const options &opts, const std::vector<word> &args);
+int set_command(const options &opts, const std::vector<word> &args);
 int enable_command(const options &opts, const std::vector<word> &args);
 int disable_command(const options &opts, const std::vector<word> &args);
 int remove_command(const options &opts, const std::vector<word> &args);
@@ -20,11 +23,14 @@ int flush_command(const options &opts, const std::vector<word> &args);
 
 const command k_commands[] = {
     {"list", "[--json] [--enabled|--disabled] [PATTERN]",
-     "show records; PATTERN keeps those whose address or name contains it (ignoring ASCII "
-     "case)",
-     command_kind::reads, list_command},
-    {"add", "IP NAME [COMMENT]", "add an enabled record and print its index", command_kind::edits,
-     add_command},
+     "show records; PATTERN keeps those whose address or name holds it", command_kind::reads,
+     list_command},
+    {"check", "[--json]", "show duplicates and names with several addresses; exit 1 if any",
+     command_kind::reads, check_command},
+    {"add", "IP NAME [COMMENT]", "add an enabled record unless it is there; print its index",
+     command_kind::edits, add_command},
+    {"set", "IP NAME [COMMENT]", "make IP the one enabled address of NAME; print the changes",
+     command_kind::edits, set_command},
     {"enable", "TARGET...", "enable records", command_kind::edits, enable_command},
     {"disable", "TARGET...", "disable records (they stay as comment lines)", command_kind::edits,
      disable_command},
@@ -33,14 +39,16 @@ const command k_commands[] = {
 };
 
 const char k_targets_text[] =
-    "TARGET is a record index as shown by list, or a host name selecting\n"
-    "every record with that name.\n";
+    "TARGET is a record index as shown by list, a host name (every record with\n"
+    "that name), name=NAME for a name made of digits, or ip=ADDRESS (every\n"
+    "record with that address).\n";
 
 const char k_options_text[] =
     "options:\n"
     "  --file PATH   work on PATH instead of the system hosts file\n"
     "  --dry-run     print the file an edit would write and change nothing\n"
-    "  --flush       flush the DNS resolver cache after an edit is saved\n"
+    "  --backup      copy the file to PATH.bak before an edit replaces it\n"
+    "  --flush       flush the DNS resolver cache after an edit\n"
     "  --help        show this text\n"
     "  --version     show the library version\n"
     "  --            end of options; later words are taken literally\n";
@@ -61,7 +69,9 @@ std::string command_line(const command &cmd) {
 }
 
 void print_usage() {
-    std::printf("usage: qhosts [--file PATH] [--dry-run] [--flush] COMMAND [ARGS]\n\ncommands:\n");
+    std::printf(
+        "usage: qhosts [--file PATH] [--dry-run] [--backup] [--flush] COMMAND [ARGS]\n\n"
+        "commands:\n");
     for (const command &cmd : k_commands)
         std::printf("  %s\n      %s\n", command_line(cmd).c_str(), cmd.summary);
     std::printf("\n%s\n%s", k_targets_text, k_options_text);
@@ -71,6 +81,24 @@ void print_usage() {
 int command_usage_error(const char *name) {
     report(std::string("usage: qhosts ") + command_line(*find_command(name)));
     return k_exit_usage;
+}
+
+// A global option that the command cannot honour is refused, never ignored.
+int refuse_options(const options &opts, const command &cmd) {
+    const std::string name = cmd.name;
+    if (cmd.kind != command_kind::edits) {
+        const char *saves_nothing = opts.dry_run  ? "--dry-run"
+                                    : opts.backup ? "--backup"
+                                    : opts.flush  ? "--flush"
+                                                  : nullptr;
+        if (saves_nothing)
+            return usage_error(std::string(saves_nothing) + " does not apply to " + name +
+                               ": it changes no file");
+    } else if (opts.dry_run && (opts.backup || opts.flush)) {
+        return usage_error(std::string(opts.backup ? "--backup" : "--flush") +
+                           " does not apply to --dry-run: a dry run changes no file");
+    }
+    return k_exit_ok;
 }
 
 int list_command(const options &, const std::vector<word> &args) {
@@ -116,6 +144,24 @@ int list_command(const options &, const std::vector<word> &args) {
     return k_exit_ok;
 }
 
+int check_command(const options &, const std::vector<word> &args) {
+    static const char *const k_flags[] = {"--json", nullptr};
+    command_arguments arguments;
+    std::string error;
+    if (!split_arguments(args, k_flags, arguments, error))
+        return usage_error(error);
+    if (!arguments.positional.empty())
+        return command_usage_error("check");
+    std::vector<record> records;
+    if (hosts_load() != 1)
+        return report_library_error();
+    if (!fetch_all_records(records))
+        return k_exit_failed;
+    const std::vector<problem> problems = find_problems(records);
+    print_problems(records, problems, arguments.has("--json"));
+    return problems.empty() ? k_exit_ok : k_exit_failed;
+}
+
 // The positional words of a command that takes no flags, or a usage error.
 bool positional_only(const std::vector<word> &args, std::vector<std::string> &words, int &status) {
     static const char *const k_no_flags[] = {nullptr};
@@ -136,20 +182,18 @@ int add_command(const options &opts, const std::vector<word> &args) {
         return status;
     if (words.size() < 2 || words.size() > 3)
         return command_usage_error("add");
-    return run_edit(opts, [&words](edit_outcome &outcome) {
-        const int index = hosts_add(words[0].c_str(), words[1].c_str(),
-                                    words.size() == 3 ? words[2].c_str() : nullptr);
-        if (index < 0) {
-            report_library_error();
-            return false;
-        }
-        outcome.changed = true;
-        outcome.lines.push_back(std::to_string(index));
-        return true;
-    });
+    return run_edit(opts, add_edit(words[0], words[1], words.size() == 3 ? &words[2] : nullptr));
 }
 
-enum class change { enable, disable, remove };
+int set_command(const options &opts, const std::vector<word> &args) {
+    std::vector<std::string> words;
+    int status = k_exit_ok;
+    if (!positional_only(args, words, status))
+        return status;
+    if (words.size() < 2 || words.size() > 3)
+        return command_usage_error("set");
+    return run_edit(opts, set_edit(words[0], words[1], words.size() == 3 ? &words[2] : nullptr));
+}
 
 int change_command(const options &opts, const char *name, change what,
                    const std::vector<word> &args) {
@@ -159,31 +203,10 @@ int change_command(const options &opts, const char *name, change what,
         return status;
     if (targets.empty())
         return command_usage_error(name);
-    return run_edit(opts, [&targets, what](edit_outcome &outcome) {
-        std::vector<int> indices;
-        if (!resolve_targets(targets, indices))
-            return false;
-        if (what == change::remove) {
-            // Each removal shifts later records down, so going from the
-            // highest index keeps the remaining indices pointing at the
-            // chosen records.
-            for (auto it = indices.rbegin(); it != indices.rend(); ++it) {
-                if (hosts_remove(*it) != 1) {
-                    report_library_error();
-                    return false;
-                }
-            }
-        } else {
-            for (int index : indices) {
-                if (hosts_set_enabled(index, what == change::enable ? 1 : 0) != 1) {
-                    report_library_error();
-                    return false;
-                }
-            }
-        }
-        outcome.changed = true;
-        return true;
-    });
+    std::string error;
+    if (!check_target_words(targets, error))
+        return usage_error(error);
+    return run_edit(opts, change_edit(targets, what));
 }
 
 int enable_command(const options &opts, const std::vector<word> &args) {
@@ -198,13 +221,9 @@ int remove_command(const options &opts, const std::vector<word> &args) {
     return change_command(opts, "remove", change::remove, args);
 }
 
-int flush_command(const options &opts, const std::vector<word> &args) {
+int flush_command(const options &, const std::vector<word> &args) {
     if (!args.empty())
         return command_usage_error("flush");
-    if (opts.dry_run) {
-        std::printf("dry run: resolver cache not flushed\n");
-        return k_exit_ok;
-    }
     return flush_resolver(false);
 }
 
@@ -231,6 +250,9 @@ int run(int argc, char **argv) {
     const command *cmd = find_command(name.text);
     if (cmd == nullptr)
         return usage_error("unknown command: " + name.text);
+    const int refused = refuse_options(opts, *cmd);
+    if (refused != k_exit_ok)
+        return refused;
     const std::vector<word> args(opts.words.begin() + 1, opts.words.end());
     if (cmd->kind != command_kind::flushes && hosts_set_path(opts.file) != 1)
         return report_library_error();

@@ -3,22 +3,44 @@
 #include <cstdio>
 
 #include "files.h"
-#include "quendral-hosts.h"
 #include "report.h"
+
+const edit_calls library_edit_calls = {
+    .load = hosts_load,
+    .save = hosts_save,
+    .last_error = hosts_last_error,
+};
 
 namespace {
 
+// The library's refusal to save over a file that another program changed
+// since the load: "PATH changed since it was loaded".
+bool changed_since_load(const std::string &error_text) {
+    static const std::string tail = " changed since it was loaded";
+    return error_text.size() > tail.size() &&
+           error_text.compare(error_text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// An edit that failed: the reason, and how to get the rights it needs
+// when the system refused access.
+int edit_failed(const std::string &error_text) {
+    report(error_text);
+    if (refused_access(error_text))
+        report(elevation_hint());
+    return k_exit_failed;
+}
+
 // The library only writes where the path points, so a dry run saves into a
 // fresh temporary file instead of the real one, shows it and deletes it.
-int preview_save() {
+int preview_save(const edit_calls &calls) {
     std::string temp;
     if (!make_temp_file(temp)) {
         report("cannot create a temporary file for --dry-run");
         return k_exit_failed;
     }
     int status = k_exit_ok;
-    if (hosts_set_path(temp.c_str()) != 1 || hosts_save() != 1) {
-        status = report_library_error();
+    if (hosts_set_path(temp.c_str()) != 1 || calls.save() != 1) {
+        status = edit_failed(calls.last_error());
     } else if (!copy_to_stdout(temp)) {
         report("cannot read back the temporary file " + temp);
         status = k_exit_failed;
@@ -45,16 +67,29 @@ int flush_resolver(bool after_save) {
     return k_exit_ok;
 }
 
-int run_edit(const options &opts, const edit_fn &edit) {
-    if (hosts_load() != 1)
-        return report_library_error();
+int run_edit(const options &opts, const edit_fn &edit, const edit_calls &calls) {
     edit_outcome outcome;
-    if (!edit(outcome))
-        return k_exit_failed;
-    if (opts.dry_run)
-        return preview_save();
-    if (hosts_save() != 1)
-        return report_library_error();
+    for (int attempt = 1;; ++attempt) {
+        if (calls.load() != 1)
+            return edit_failed(calls.last_error());
+        outcome = edit_outcome();
+        if (!edit(outcome))
+            return k_exit_failed;
+        // An edit with nothing to change writes nothing: the file keeps its
+        // bytes, and a dry run has no file to show.
+        if (!outcome.changed)
+            break;
+        if (opts.dry_run)
+            return preview_save(calls);
+        std::string error;
+        if (opts.backup && !write_backup(opts.file ? opts.file : system_hosts_path(), error))
+            return edit_failed(error);
+        if (calls.save() == 1)
+            break;
+        error = calls.last_error();
+        if (attempt == k_edit_attempts || !changed_since_load(error))
+            return edit_failed(error);
+    }
     for (const std::string &line : outcome.lines)
         std::printf("%s\n", line.c_str());
     if (opts.flush)

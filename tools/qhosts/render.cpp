@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <string>
 
 namespace {
 
@@ -16,8 +15,8 @@ std::size_t display_width(const std::string &text) {
     return width;
 }
 
-// Control bytes would break a table row apart or move the cursor, so the
-// table shows them as '?'; --json keeps them, escaped.
+// Control bytes would break a line apart or move the cursor, so text output
+// shows them as '?'; JSON keeps them, escaped.
 std::string printable(const std::string &text) {
     std::string out = text;
     for (char &c : out) {
@@ -26,6 +25,28 @@ std::string printable(const std::string &text) {
             c = '?';
     }
     return out;
+}
+
+std::string json_string(const std::string &text) {
+    static const char hex[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+const char *family_name(const std::string &ip) {
+    return ip.find(':') == ip.npos ? "IPv4" : "IPv6";
 }
 
 }  // namespace
@@ -53,4 +74,48 @@ void print_table(const std::vector<record> &records) {
         line.erase(line.find_last_not_of(' ') + 1);
         std::printf("%s\n", line.c_str());
     }
+}
+
+void print_problems(const std::vector<record> &records, const std::vector<problem> &problems,
+                    bool json) {
+    for (const problem &found : problems) {
+        const record &first = records[static_cast<std::size_t>(found.indexes.front())];
+        const bool duplicate = found.what == problem::duplicate;
+        std::string line;
+        if (json) {
+            line = std::string("{\"problem\":") + (duplicate ? "\"duplicate\"" : "\"conflict\"") +
+                   ",\"name\":" + json_string(first.name);
+            if (duplicate) {
+                line += ",\"ip\":" + json_string(first.ip) +
+                        ",\"enabled\":" + (first.enabled ? "1" : "0");
+            } else {
+                line += std::string(",\"family\":\"") + family_name(first.ip) + "\"";
+            }
+            line += ",\"indexes\":[";
+            for (std::size_t i = 0; i < found.indexes.size(); ++i)
+                line += (i ? "," : "") + std::to_string(found.indexes[i]);
+            line += "]}";
+        } else if (duplicate) {
+            line = "duplicate: " + printable(first.ip) + " " + printable(first.name) +
+                   (first.enabled ? "" : " (disabled)") + " at";
+            for (int index : found.indexes)
+                line += " " + std::to_string(index);
+        } else {
+            line = "conflict: " + printable(first.name) + " has several enabled " +
+                   family_name(first.ip) + " addresses:";
+            for (int index : found.indexes) {
+                line += " " + std::to_string(index) + " (" +
+                        printable(records[static_cast<std::size_t>(index)].ip) + ")";
+            }
+        }
+        std::printf("%s\n", line.c_str());
+    }
+}
+
+std::string record_summary(const std::string &ip, const std::string &name,
+                           const std::string &comment) {
+    std::string line = printable(ip) + " " + printable(name);
+    if (!comment.empty())
+        line += " # " + printable(comment);
+    return line;
 }
