@@ -447,6 +447,17 @@ class QhostsTest(unittest.TestCase):
                 self.assertEqual(len(err.splitlines()), 2, err)
                 self.assertEqual(self.read_hosts(), FIXTURE.encode())
 
+    @unittest.skipUnless(RUNNER, "the Windows build's hint")
+    def test_refused_access_on_windows_adds_the_elevation_hint(self):
+        # The library refuses a read-only hosts file with the system's words
+        # for access denied, whoever runs it; that is enough to see the hint.
+        os.chmod(self.hosts, 0o444)
+        self.addCleanup(os.chmod, self.hosts, 0o644)
+        err = self.assert_error(["disable", "0"], 1, r"\Aqhosts: rename [^\n]+\n")
+        self.assertTrue(err.endswith("qhosts: hint: the system refused access; run qhosts "
+                                     "from an elevated prompt (Run as administrator)\n"), err)
+        self.assertEqual(len(err.splitlines()), 2, err)
+
     def test_help_and_version(self):
         code, out, err = self.run_qhosts("--help", use_file=False)
         self.assertEqual((code, err), (0, ""))
