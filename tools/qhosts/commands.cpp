@@ -12,14 +12,14 @@
 
 namespace {
 
-int list_command(const options &opts, const std::vector<word> &args);
-int check_command(const options &opts, const std::vector<word> &args);
-int add_command(const options &opts, const std::vector<word> &args);
-int set_command(const options &opts, const std::vector<word> &args);
-int enable_command(const options &opts, const std::vector<word> &args);
-int disable_command(const options &opts, const std::vector<word> &args);
-int remove_command(const options &opts, const std::vector<word> &args);
-int flush_command(const options &opts, const std::vector<word> &args);
+int list_command(const invocation &call);
+int check_command(const invocation &call);
+int add_command(const invocation &call);
+int set_command(const invocation &call);
+int enable_command(const invocation &call);
+int disable_command(const invocation &call);
+int remove_command(const invocation &call);
+int flush_command(const invocation &call);
 
 const command k_commands[] = {
     {"list", "[--json] [--enabled|--disabled] [PATTERN]",
@@ -78,8 +78,8 @@ void print_usage() {
 }
 
 // A command called with the wrong words: the error names its usage line.
-int command_usage_error(const char *name) {
-    report(std::string("usage: qhosts ") + command_line(*find_command(name)));
+int command_usage_error(const invocation &call) {
+    report(std::string("usage: qhosts ") + command_line(call.cmd));
     return k_exit_usage;
 }
 
@@ -101,14 +101,14 @@ int refuse_options(const options &opts, const command &cmd) {
     return k_exit_ok;
 }
 
-int list_command(const options &, const std::vector<word> &args) {
+int list_command(const invocation &call) {
     static const char *const k_flags[] = {"--json", "--enabled", "--disabled", nullptr};
     command_arguments arguments;
     std::string error;
-    if (!split_arguments(args, k_flags, arguments, error))
+    if (!split_arguments(call.args, k_flags, arguments, error))
         return usage_error(error);
     if (arguments.positional.size() > 1)
-        return command_usage_error("list");
+        return command_usage_error(call);
     const bool json = arguments.has("--json");
     const bool want_enabled = arguments.has("--enabled");
     const bool want_disabled = arguments.has("--disabled");
@@ -144,14 +144,14 @@ int list_command(const options &, const std::vector<word> &args) {
     return k_exit_ok;
 }
 
-int check_command(const options &, const std::vector<word> &args) {
+int check_command(const invocation &call) {
     static const char *const k_flags[] = {"--json", nullptr};
     command_arguments arguments;
     std::string error;
-    if (!split_arguments(args, k_flags, arguments, error))
+    if (!split_arguments(call.args, k_flags, arguments, error))
         return usage_error(error);
     if (!arguments.positional.empty())
-        return command_usage_error("check");
+        return command_usage_error(call);
     std::vector<record> records;
     if (hosts_load() != 1)
         return report_library_error();
@@ -163,11 +163,11 @@ int check_command(const options &, const std::vector<word> &args) {
 }
 
 // The positional words of a command that takes no flags, or a usage error.
-bool positional_only(const std::vector<word> &args, std::vector<std::string> &words, int &status) {
+bool positional_only(const invocation &call, std::vector<std::string> &words, int &status) {
     static const char *const k_no_flags[] = {nullptr};
     command_arguments arguments;
     std::string error;
-    if (!split_arguments(args, k_no_flags, arguments, error)) {
+    if (!split_arguments(call.args, k_no_flags, arguments, error)) {
         status = usage_error(error);
         return false;
     }
@@ -175,55 +175,56 @@ bool positional_only(const std::vector<word> &args, std::vector<std::string> &wo
     return true;
 }
 
-int add_command(const options &opts, const std::vector<word> &args) {
+int add_command(const invocation &call) {
     std::vector<std::string> words;
     int status = k_exit_ok;
-    if (!positional_only(args, words, status))
+    if (!positional_only(call, words, status))
         return status;
     if (words.size() < 2 || words.size() > 3)
-        return command_usage_error("add");
-    return run_edit(opts, add_edit(words[0], words[1], words.size() == 3 ? &words[2] : nullptr));
+        return command_usage_error(call);
+    return run_edit(call.opts,
+                    add_edit(words[0], words[1], words.size() == 3 ? &words[2] : nullptr));
 }
 
-int set_command(const options &opts, const std::vector<word> &args) {
+int set_command(const invocation &call) {
     std::vector<std::string> words;
     int status = k_exit_ok;
-    if (!positional_only(args, words, status))
+    if (!positional_only(call, words, status))
         return status;
     if (words.size() < 2 || words.size() > 3)
-        return command_usage_error("set");
-    return run_edit(opts, set_edit(words[0], words[1], words.size() == 3 ? &words[2] : nullptr));
+        return command_usage_error(call);
+    return run_edit(call.opts,
+                    set_edit(words[0], words[1], words.size() == 3 ? &words[2] : nullptr));
 }
 
-int change_command(const options &opts, const char *name, change what,
-                   const std::vector<word> &args) {
+int change_command(const invocation &call, change what) {
     std::vector<std::string> targets;
     int status = k_exit_ok;
-    if (!positional_only(args, targets, status))
+    if (!positional_only(call, targets, status))
         return status;
     if (targets.empty())
-        return command_usage_error(name);
+        return command_usage_error(call);
     std::string error;
     if (!check_target_words(targets, error))
         return usage_error(error);
-    return run_edit(opts, change_edit(targets, what));
+    return run_edit(call.opts, change_edit(targets, what));
 }
 
-int enable_command(const options &opts, const std::vector<word> &args) {
-    return change_command(opts, "enable", change::enable, args);
+int enable_command(const invocation &call) {
+    return change_command(call, change::enable);
 }
 
-int disable_command(const options &opts, const std::vector<word> &args) {
-    return change_command(opts, "disable", change::disable, args);
+int disable_command(const invocation &call) {
+    return change_command(call, change::disable);
 }
 
-int remove_command(const options &opts, const std::vector<word> &args) {
-    return change_command(opts, "remove", change::remove, args);
+int remove_command(const invocation &call) {
+    return change_command(call, change::remove);
 }
 
-int flush_command(const options &, const std::vector<word> &args) {
-    if (!args.empty())
-        return command_usage_error("flush");
+int flush_command(const invocation &call) {
+    if (!call.args.empty())
+        return command_usage_error(call);
     return flush_resolver(false);
 }
 
@@ -253,8 +254,7 @@ int run(int argc, char **argv) {
     const int refused = refuse_options(opts, *cmd);
     if (refused != k_exit_ok)
         return refused;
-    const std::vector<word> args(opts.words.begin() + 1, opts.words.end());
     if (cmd->kind != command_kind::flushes && hosts_set_path(opts.file) != 1)
         return report_library_error();
-    return cmd->handler(opts, args);
+    return cmd->handler({opts, *cmd, {opts.words.begin() + 1, opts.words.end()}});
 }

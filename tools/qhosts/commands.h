@@ -14,12 +14,21 @@ enum class command_kind {
     flushes,  // the resolver cache only
 };
 
+struct command;
+
+// One run of a command: the global options, the command and its own words.
+struct invocation {
+    const options &opts;
+    const command &cmd;
+    std::vector<word> args;
+};
+
 struct command {
     const char *name;
     const char *arguments;  // as shown in the usage text
     const char *summary;
     command_kind kind;
-    int (*handler)(const options &opts, const std::vector<word> &args);
+    int (*handler)(const invocation &call);
 };
 
 // Runs the whole command line; returns the exit code.
