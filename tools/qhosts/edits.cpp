@@ -1,6 +1,6 @@
 #include "edits.h"
 
-#include <memory>
+#include <optional>
 
 #include "quendral-hosts.h"
 #include "records.h"
@@ -19,8 +19,10 @@ std::string trimmed(const std::string &text) {
 }
 
 // An optional argument held by value, so the edit outlives the command line.
-std::shared_ptr<const std::string> optional_text(const std::string *text) {
-    return text ? std::make_shared<const std::string>(trimmed(*text)) : nullptr;
+std::optional<std::string> optional_text(const std::string *text) {
+    if (text == nullptr)
+        return std::nullopt;
+    return trimmed(*text);
 }
 
 // Adds IP/NAME; -1 after reporting the library's refusal.
