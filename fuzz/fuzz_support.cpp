@@ -1,13 +1,13 @@
 #include "fuzz_support.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <unistd.h>
 
 #include "hosts_internal.h"
 #include "strict_json.h"
@@ -111,11 +111,14 @@ void check_record(int index) {
     const char *text = hosts_get(index);
     if (hosts_last_error()[0] != '\0')
         fail("hosts_get(%d) set the error text '%s'", index, hosts_last_error());
+    const char *comment = rec.has_comment ? rec.comment : "";
+    const bool stored_is_utf8 = is_utf8(rec.ip, std::strlen(rec.ip)) &&
+                                is_utf8(rec.name, std::strlen(rec.name)) &&
+                                is_utf8(comment, std::strlen(comment));
     json_record got;
     std::string why;
-    if (!parse_record_json(text, &got, &why))
+    if (!parse_record_json(text, stored_is_utf8, &got, &why))
         fail("hosts_get(%d) is not strict JSON (%s): %s", index, why.c_str(), shown(text).c_str());
-    const char *comment = rec.has_comment ? rec.comment : "";
     if (got.ip != rec.ip || got.name != rec.name || got.enabled != rec.enabled ||
         got.comment != comment)
         fail("hosts_get(%d) says %s but the record holds ip %s, name %s, enabled %d, comment %s",

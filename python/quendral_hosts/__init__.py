@@ -1,14 +1,23 @@
 """ctypes binding for the quendral-hosts library.
 
 The library is found through, in order: the QUENDRAL_HOSTS_LIBRARY
-environment variable (a full path), a copy next to this package, the system's
-library search (ctypes.util.find_library), and finally the plain file name.
+environment variable (a full path), the copy inside this package (the wheel
+carries one), the system's library search (ctypes.util.find_library), and
+finally the plain file name.
 
-Text crossing the boundary is bytes in the library. Paths are encoded with
-os.fsencode; other arguments as UTF-8 with the 'surrogateescape' error
-handler, and record text is decoded the same way. A hosts file holding bytes
-that are not UTF-8 therefore still loads, and those bytes are written back
-unchanged when the strings are passed to the library again.
+Text crossing the boundary is bytes in the library, which takes paths and
+texts in the system's narrow encoding. On Linux that is UTF-8: arguments are
+encoded with the 'surrogateescape' error handler, and record text is decoded
+the same way, so a hosts file holding bytes that are not UTF-8 still loads
+and those bytes are written back unchanged. On Windows it is the ANSI code
+page ('mbcs'): a path or text that it cannot represent raises ValueError
+instead of naming another file.
+
+Arguments are checked before the library sees them: a text that is not a
+str (a path: not a str, bytes or os.PathLike) raises TypeError, a text or
+path holding a NUL character raises ValueError (the library would cut it
+there), an index that is not an integer raises TypeError, and one outside
+the C int range raises IndexError.
 
 The library keeps a single, process-wide hosts file in memory. A HostsFile
 points the library at its own path before each load and save, and refuses
@@ -18,6 +27,7 @@ to touch the records in memory unless it was the last one to load them.
 import ctypes
 import ctypes.util
 import json
+import operator
 import os
 import sys
 import threading
@@ -25,8 +35,19 @@ from dataclasses import dataclass
 
 __all__ = ["HostsError", "HostsFile", "Record", "flush_dns", "version"]
 
-_ENCODING = "utf-8"
-_ERRORS = "surrogateescape"
+
+def _text_codec(platform):
+    """The encoding of paths and texts for the library on `platform`, with
+    the error handlers for encoding and for decoding."""
+    if platform == "win32":
+        return "mbcs", "strict", "surrogateescape"
+    return "utf-8", "surrogateescape", "surrogateescape"
+
+
+_ENCODING, _ENCODE_ERRORS, _DECODE_ERRORS = _text_codec(sys.platform)
+
+_INT_MIN = -(2**31)
+_INT_MAX = 2**31 - 1
 
 if sys.platform == "win32":
     _LIBRARY_FILE = "quendral-hosts.dll"
@@ -108,11 +129,45 @@ def _library():
 
 
 def _decode(raw):
-    return raw.decode(_ENCODING, _ERRORS)
+    return raw.decode(_ENCODING, _DECODE_ERRORS)
 
 
-def _encode(text):
-    return text.encode(_ENCODING, _ERRORS)
+def _to_bytes(text, what, encoding=None, errors=None):
+    """`text` as the library takes it; `what` names it in errors."""
+    encoding = encoding or _ENCODING
+    errors = errors or _ENCODE_ERRORS
+    try:
+        raw = text.encode(encoding, errors)
+    except UnicodeEncodeError as exc:
+        raise ValueError(
+            f"{what} {text!r} cannot be written in the {encoding} encoding the library takes: "
+            f"{exc.reason} at position {exc.start}"
+        ) from None
+    if b"\0" in raw:
+        raise ValueError(f"{what} {text!r} holds a NUL character")
+    return raw
+
+
+def _encode(text, what):
+    if not isinstance(text, str):
+        raise TypeError(f"{what} must be a str, not {type(text).__name__}")
+    return _to_bytes(text, what)
+
+
+def _encode_path(path):
+    path = os.fspath(path)  # TypeError for anything that is not a path
+    if isinstance(path, bytes):
+        if b"\0" in path:
+            raise ValueError(f"path {path!r} holds a NUL character")
+        return path
+    return _to_bytes(path, "path")
+
+
+def _index(index):
+    index = operator.index(index)  # TypeError for anything but an integer
+    if not _INT_MIN <= index <= _INT_MAX:
+        raise IndexError(f"index {index} out of range")
+    return index
 
 
 def _last_error(lib):
@@ -148,11 +203,11 @@ class HostsFile:
     """A hosts file, by default the system's (path=None)."""
 
     def __init__(self, path=None):
+        self._raw_path = None if path is None else _encode_path(path)
         self.path = path
 
     def _select(self, lib):
-        path = None if self.path is None else os.fsencode(self.path)
-        _check(lib, lib.hosts_set_path(path))
+        _check(lib, lib.hosts_set_path(self._raw_path))
 
     def _loaded(self):
         lib = _library()
@@ -196,10 +251,12 @@ class HostsFile:
 
     def add(self, ip, name, comment=None):
         """Appends an enabled record and returns its index."""
+        raw_ip = _encode(ip, "ip")
+        raw_name = _encode(name, "name")
+        note = None if comment is None else _encode(comment, "comment")
         with _lock:
             lib = self._loaded()
-            note = None if comment is None else _encode(comment)
-            return _check(lib, lib.hosts_add(_encode(ip), _encode(name), note))
+            return _check(lib, lib.hosts_add(raw_ip, raw_name, note))
 
     def enable(self, index):
         self._set_enabled(index, 1)
@@ -208,12 +265,14 @@ class HostsFile:
         self._set_enabled(index, 0)
 
     def _set_enabled(self, index, enabled):
+        index = _index(index)
         with _lock:
             lib = self._loaded()
             _check(lib, lib.hosts_set_enabled(index, enabled))
 
     def remove(self, index):
         """Removes a record; later records move down by one."""
+        index = _index(index)
         with _lock:
             lib = self._loaded()
             _check(lib, lib.hosts_remove(index))

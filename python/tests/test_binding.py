@@ -1,12 +1,14 @@
-"""Tests for the ctypes binding, run against the library named by the
-QUENDRAL_HOSTS_LIBRARY environment variable. Every test works on a hosts
-file in its own temporary folder."""
+"""Tests for the ctypes binding, run against the library the package finds:
+the one named by QUENDRAL_HOSTS_LIBRARY, or the one an installed wheel
+carries. Every test works on a hosts file in its own temporary folder."""
 
 import os
 import re
 import tempfile
 import unittest
+from unittest import mock
 
+import quendral_hosts
 from quendral_hosts import HostsError, HostsFile, Record, version
 
 SAMPLE = (
@@ -121,6 +123,94 @@ class BindingTest(unittest.TestCase):
         self.assertEqual(self.read(), SAMPLE.encode())
         with open(other_path, "rb") as f:
             self.assertEqual(f.read(), b"10.0.0.2 b.lan\n")
+
+    def test_indexes_outside_c_int_raise_index_error(self):
+        hosts = self.loaded()
+        calls = [hosts.remove, hosts.enable, hosts.disable]
+        for index in [2**31, 2**32, 2**32 + 1, -(2**31) - 1, -(2**63)]:
+            for call in calls:
+                with self.subTest(call=call.__name__, index=index):
+                    with self.assertRaises(IndexError):
+                        call(index)
+        self.assertEqual(hosts.records(), SAMPLE_RECORDS)
+        with self.assertRaises(HostsError) as caught:
+            hosts.remove(2**31 - 1)
+        self.assertEqual(caught.exception.message, "index 2147483647 out of range (count 4)")
+
+    def test_nul_characters_raise_value_error(self):
+        hosts = self.loaded()
+        cases = [
+            lambda: hosts.add("10.0.0.1", "good\x00 evil"),
+            lambda: hosts.add("10.0.0.1\x00", "a.lan"),
+            lambda: hosts.add("10.0.0.1", "a.lan", "note\x00hidden"),
+            lambda: HostsFile(self.path + "\x00junk"),
+            lambda: HostsFile(os.fsencode(self.path) + b"\x00junk"),
+        ]
+        for number, call in enumerate(cases):
+            with self.subTest(case=number):
+                with self.assertRaisesRegex(ValueError, "NUL"):
+                    call()
+        self.assertEqual(hosts.records(), SAMPLE_RECORDS)
+
+    def test_wrong_types_raise_type_error(self):
+        hosts = self.loaded()
+        cases = [
+            lambda: hosts.add(10, "a.lan"),
+            lambda: hosts.add("10.0.0.1", b"a.lan"),
+            lambda: hosts.add("10.0.0.1", "a.lan", 7),
+            lambda: hosts.remove("1"),
+            lambda: hosts.enable(1.0),
+            lambda: hosts.disable(None),
+            lambda: HostsFile(3.5),
+        ]
+        for number, call in enumerate(cases):
+            with self.subTest(case=number):
+                with self.assertRaises(TypeError):
+                    call()
+        self.assertEqual(hosts.records(), SAMPLE_RECORDS)
+
+    def test_paths_may_be_path_objects_and_bytes(self):
+        import pathlib
+
+        self.assertEqual(self.loaded(pathlib.Path(self.path)).records(), SAMPLE_RECORDS)
+        self.assertEqual(self.loaded(os.fsencode(self.path)).records(), SAMPLE_RECORDS)
+
+    def test_windows_takes_the_ansi_code_page_strictly(self):
+        self.assertEqual(
+            quendral_hosts._text_codec("win32"), ("mbcs", "strict", "surrogateescape")
+        )
+        self.assertEqual(
+            quendral_hosts._text_codec("linux"), ("utf-8", "surrogateescape", "surrogateescape")
+        )
+        # A code page of the same kind, available everywhere, stands in for
+        # 'mbcs': what it can represent is encoded, the rest is refused.
+        self.assertEqual(
+            quendral_hosts._to_bytes("utf8-h\u00f6sts", "path", "cp1252", "strict"),
+            b"utf8-h\xf6sts",
+        )
+        with self.assertRaisesRegex(ValueError, "path 'h\u0153\u4e2dsts' cannot be written"):
+            quendral_hosts._to_bytes("h\u0153\u4e2dsts", "path", "cp1252", "strict")
+
+    def test_library_errors_pass_through_as_hosts_error(self):
+        # The save's refusals, given by a stand-in library, reach the caller
+        # whole, as HostsError.
+        texts = [
+            "/etc/hosts changed since it was loaded",
+            "not replacing /etc/hosts: its last load failed",
+            "cannot open /etc/hosts.tmp for writing: another save of /etc/hosts is in progress",
+        ]
+        for text in texts:
+            with self.subTest(text=text):
+                fake = mock.Mock()
+                fake.hosts_set_path.return_value = 1
+                fake.hosts_load.return_value = 1
+                fake.hosts_save.return_value = -1
+                fake.hosts_last_error.return_value = text.encode()
+                with mock.patch.object(quendral_hosts, "_lib", fake):
+                    hosts = self.loaded()
+                    with self.assertRaises(HostsError) as caught:
+                        hosts.save()
+                self.assertEqual(caught.exception.message, text)
 
     def test_version(self):
         self.assertRegex(version(), re.compile(r"\A\d+\.\d+\.\d+\Z"))

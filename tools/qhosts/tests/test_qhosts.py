@@ -10,6 +10,7 @@ drive. Every test works on its own copy of FIXTURE in a temporary folder.
 import json
 import os
 import re
+import shutil
 import subprocess
 import tempfile
 import unittest
@@ -89,7 +90,10 @@ class QhostsTest(unittest.TestCase):
             f.write(data)
 
     def read_hosts(self):
-        with open(self.hosts, "rb") as f:
+        return self.read_file(self.hosts)
+
+    def read_file(self, path):
+        with open(path, "rb") as f:
             return f.read()
 
     def run_qhosts(self, *args, use_file=True):
@@ -232,7 +236,7 @@ class QhostsTest(unittest.TestCase):
         self.assert_error(["--file", program_path(missing_dir), "add", "10.0.0.1", "a.lan"], 1,
                           r"\Aqhosts: [^\n]+\n\Z")
 
-    def test_bad_usage_exits_2_with_usage_text(self):
+    def test_bad_usage_exits_2_with_one_line(self):
         cases = [
             [],
             ["frobnicate"],
@@ -246,10 +250,213 @@ class QhostsTest(unittest.TestCase):
             ["flush", "now"],
             ["--file="],
             ["--file"],
+            ["check", "extra"],
+            ["check", "--enabled"],
+            ["set", "10.0.0.1"],
+            ["set", "10.0.0.1", "a.lan", "c", "extra"],
+            ["disable", "name="],
+            ["remove", "0", "ip="],
+            # Global options that the command cannot honour are refused.
+            ["--flush", "list"],
+            ["--flush", "check"],
+            ["--flush", "flush"],
+            ["--dry-run", "list"],
+            ["check", "--dry-run"],
+            ["--dry-run", "flush"],
+            ["--backup", "list"],
+            ["--backup", "check", "--json"],
+            ["--backup", "flush"],
+            ["--dry-run", "--flush", "add", "10.0.0.1", "a.lan"],
+            ["--dry-run", "--backup", "remove", "0"],
         ]
         for args in cases:
             with self.subTest(args=args):
-                self.assert_error(args, 2, r"\Aqhosts: [^\n]+\nusage: qhosts")
+                self.assert_error(args, 2, r"\Aqhosts: [^\n]+\n\Z")
+
+    def test_set_leaves_one_enabled_record(self):
+        # (arguments, records afterwards, report lines); each case then runs
+        # again and must find nothing to change.
+        cases = [
+            (["10.7.7.7", "new.lan"], RECORDS + [("10.7.7.7", "new.lan", True, "")],
+             ["added 7: 10.7.7.7 new.lan"]),
+            (["10.0.0.9", "old.lan"], with_state(RECORDS, {5}, True),
+             ["enabled 5: 10.0.0.9 old.lan # retired"]),
+            (["10.0.0.77", "NAS.lan", "moved"],
+             with_state(RECORDS, {6}, False) + [("10.0.0.77", "NAS.lan", True, "moved")],
+             ["disabled 6: 192.168.1.20 nas.lan", "added 7: 10.0.0.77 NAS.lan # moved"]),
+            (["10.0.0.5", "build.lan", "moved"],
+             without(RECORDS, {3}) + [("10.0.0.5", "build.lan", True, "moved")],
+             ["updated 6: 10.0.0.5 build.lan # moved"]),
+            (["127.0.0.1", "localhost"], with_state(RECORDS, {1}, False),
+             ["disabled 1: ::1 localhost"]),
+        ]
+        for args, records, report in cases:
+            with self.subTest(args=args):
+                self.write_hosts(FIXTURE.encode())
+                self.assertEqual(self.run_ok("set", *args).splitlines(), report)
+                after = self.read_hosts()
+                self.assertEqual(after, render(records))
+                self.assertEqual(self.run_ok("set", *args), "")
+                self.assertEqual(self.read_hosts(), after, "a second set wrote the file")
+
+    def test_edits_with_nothing_to_change_leave_the_bytes_alone(self):
+        # FIXTURE is not in the form a save writes (a blank line, a line with
+        # two names), so any save would show.
+        cases = [
+            (["set", "192.168.1.20", "nas.lan"], ""),
+            (["set", "10.0.0.5", "build.lan", " office "], ""),
+            (["add", "10.0.0.5", "build.lan"], "3\n"),
+            (["add", "0:0::1", "LOCALHOST", "other comment"], "1\n"),
+            (["enable", "localhost"], ""),
+            (["disable", "old.lan"], ""),
+            (["--dry-run", "set", "192.168.1.20", "nas.lan"], ""),
+        ]
+        for args, out in cases:
+            with self.subTest(args=args):
+                self.assertEqual(self.run_ok(*args), out)
+                self.assertEqual(self.read_hosts(), FIXTURE.encode())
+
+    def test_add_of_a_disabled_entry_adds_an_enabled_one(self):
+        self.assertEqual(self.run_ok("add", "10.0.0.9", "old.lan"), "7\n")
+        self.assertEqual(self.read_hosts(), render(RECORDS + [("10.0.0.9", "old.lan", True, "")]))
+
+    @unittest.skipIf(RUNNER or not os.path.exists("/dev/full"), "needs /dev/full (Linux)")
+    def test_add_retried_after_a_failed_print_adds_once(self):
+        with open("/dev/full", "w") as full:
+            proc = subprocess.run([EXE, "--file", self.hosts, "add", "10.9.9.9", "x.lan"],
+                                  stdout=full, stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual(proc.returncode, 1)
+        self.assertEqual(self.run_ok("add", "10.9.9.9", "x.lan"), "7\n")
+        self.assertEqual(self.read_hosts(), render(RECORDS + [("10.9.9.9", "x.lan", True, "")]))
+
+    def test_check_reports_duplicates_and_conflicts(self):
+        # (lines after FIXTURE, exit status, findings as JSON)
+        cases = [
+            ("", 0, []),
+            ("# 10.0.0.6 nas.lan\n10.0.0.5 other.lan\n", 0, []),
+            ("10.0.0.5 BUILD.lan\n", 1,
+             [{"problem": "duplicate", "name": "build.lan", "ip": "10.0.0.5", "enabled": 1,
+               "indexes": [3, 7]}]),
+            ("0:0::1 localhost\n", 1,
+             [{"problem": "duplicate", "name": "localhost", "ip": "::1", "enabled": 1,
+               "indexes": [1, 7]}]),
+            ("# 10.0.0.9 old.lan\n", 1,
+             [{"problem": "duplicate", "name": "old.lan", "ip": "10.0.0.9", "enabled": 0,
+               "indexes": [5, 7]}]),
+            ("10.0.0.6 nas.lan\nfd00::1 nas.lan\n", 1,
+             [{"problem": "conflict", "name": "nas.lan", "family": "IPv4", "indexes": [6, 7]}]),
+            ("::2 localhost\n10.0.0.5 ci.lan\n", 1,
+             [{"problem": "conflict", "name": "localhost", "family": "IPv6", "indexes": [1, 7]},
+              {"problem": "duplicate", "name": "ci.lan", "ip": "10.0.0.5", "enabled": 1,
+               "indexes": [4, 8]}]),
+        ]
+        for extra, code, findings in cases:
+            with self.subTest(extra=extra):
+                self.write_hosts((FIXTURE + extra).encode())
+                got_code, out, err = self.run_qhosts("check", "--json")
+                self.assertEqual((got_code, err), (code, ""))
+                self.assertEqual([json.loads(line) for line in out.splitlines()], findings)
+                got_code, out, err = self.run_qhosts("check")
+                self.assertEqual((got_code, err), (code, ""))
+                self.assertEqual(len(out.splitlines()), len(findings))
+                self.assertEqual(self.read_hosts(), (FIXTURE + extra).encode())
+        self.write_hosts((FIXTURE + "10.0.0.6 nas.lan\n").encode())
+        self.assertEqual(self.run_qhosts("check")[1],
+                         "conflict: nas.lan has several enabled IPv4 addresses: "
+                         "6 (192.168.1.20) 7 (10.0.0.6)\n")
+
+    def test_targets_choose_by_index_name_and_address(self):
+        fixture = FIXTURE + "10.0.0.8 123\n"
+        records = RECORDS + [("10.0.0.8", "123", True, "")]
+        cases = [
+            (["disable", "name=123"], with_state(records, {7}, False)),
+            (["disable", "NAME=123"], None),
+            (["remove", "name=NAS.lan", "0"], without(records, {0, 6})),
+            (["disable", "ip=10.0.0.5"], with_state(records, {3, 4}, False)),
+            (["remove", "ip=0:0:0::1"], without(records, {1, 2})),
+            (["enable", "ip=10.0.0.9", "ip=10.0.0.9"], with_state(records, {5}, True)),
+            (["disable", "ip=10.0.0.99"], None),
+            (["disable", "123"], None),
+        ]
+        for args, expected in cases:
+            with self.subTest(args=args):
+                self.write_hosts(fixture.encode())
+                if expected is None:
+                    self.assert_error(args, 1, r"\Aqhosts: [^\n]+\n\Z")
+                else:
+                    self.assertEqual(self.run_ok(*args), "")
+                    self.assertEqual(self.read_hosts(), render(expected))
+
+    def test_backup_keeps_the_replaced_file(self):
+        self.assertEqual(self.run_ok("--backup", "disable", "nas.lan"), "")
+        first = self.read_hosts()
+        self.assertEqual(first, render(with_state(RECORDS, {6}, False)))
+        self.assertEqual(self.read_file(self.hosts + ".bak"), FIXTURE.encode())
+        self.assertEqual(self.run_ok("remove", "0", "--backup"), "")
+        self.assertEqual(self.read_file(self.hosts + ".bak"), first)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["hosts", "hosts.bak", "tmp"])
+        # Nothing to change, nothing replaced: the backup stays as it was.
+        self.assertEqual(self.run_ok("--backup", "set", "10.0.0.5", "build.lan"), "")
+        self.assertEqual(self.read_file(self.hosts + ".bak"), first)
+
+    def test_backup_of_an_absent_file_is_skipped(self):
+        os.remove(self.hosts)
+        self.assertEqual(self.run_ok("--backup", "add", "10.0.0.1", "a.lan"), "0\n")
+        self.assertEqual(self.read_hosts(), b"10.0.0.1 a.lan\n")
+        self.assertEqual(sorted(os.listdir(self.dir)), ["hosts", "tmp"])
+
+    @unittest.skipIf(RUNNER, "file modes are a Linux matter")
+    def test_backup_keeps_the_mode(self):
+        os.chmod(self.hosts, 0o640)
+        self.run_ok("--backup", "disable", "0")
+        self.assertEqual(os.stat(self.hosts + ".bak").st_mode & 0o7777, 0o640)
+
+    @unittest.skipIf(RUNNER, "the access test uses Linux users")
+    def test_refused_access_adds_the_elevation_hint(self):
+        # A folder this user may read but not write: as root, qhosts runs as
+        # the unprivileged user nobody, for whom the root-owned folder is
+        # read-only; as another user, the folder loses its write bit.
+        os.chmod(self.dir, 0o755)
+        os.chmod(self.hosts, 0o644)
+        prefix = []
+        if os.geteuid() == 0:
+            setpriv = shutil.which("setpriv")
+            if not setpriv:
+                self.skipTest("running as root without setpriv to drop to an unprivileged user")
+            prefix = [setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"]
+            probe = subprocess.run(prefix + [EXE, "--version"], capture_output=True, timeout=60)
+            if probe.returncode != 0:
+                self.skipTest("qhosts cannot run as nobody: " + probe.stderr.decode().strip())
+        else:
+            os.chmod(self.dir, 0o555)
+            self.addCleanup(os.chmod, self.dir, 0o755)
+        hint = "qhosts: hint: the system refused access; run qhosts as root (for example with sudo)\n"
+        cases = [
+            (["disable", "0"], ""),
+            (["--backup", "disable", "0"], "cannot back up " + re.escape(self.hosts) + " to "),
+        ]
+        for args, start in cases:
+            with self.subTest(args=args):
+                proc = subprocess.run(prefix + [EXE, "--file", self.hosts] + args,
+                                      capture_output=True, timeout=60)
+                self.assertEqual(proc.returncode, 1)
+                self.assertEqual(proc.stdout, b"")
+                err = proc.stderr.decode()
+                self.assertRegex(err, r"\Aqhosts: " + start + r"[^\n]*Permission denied\n")
+                self.assertTrue(err.endswith(hint), err)
+                self.assertEqual(len(err.splitlines()), 2, err)
+                self.assertEqual(self.read_hosts(), FIXTURE.encode())
+
+    @unittest.skipUnless(RUNNER, "the Windows build's hint")
+    def test_refused_access_on_windows_adds_the_elevation_hint(self):
+        # The library refuses a read-only hosts file with the system's words
+        # for access denied, whoever runs it; that is enough to see the hint.
+        os.chmod(self.hosts, 0o444)
+        self.addCleanup(os.chmod, self.hosts, 0o644)
+        err = self.assert_error(["disable", "0"], 1, r"\Aqhosts: rename [^\n]+\n")
+        self.assertTrue(err.endswith("qhosts: hint: the system refused access; run qhosts "
+                                     "from an elevated prompt (Run as administrator)\n"), err)
+        self.assertEqual(len(err.splitlines()), 2, err)
 
     def test_help_and_version(self):
         code, out, err = self.run_qhosts("--help", use_file=False)

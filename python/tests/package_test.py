@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""Builds the wheel from a built library and checks it.
+
+usage: package_test.py LIBRARY WORK_DIR [--install]
+
+Checks the wheel's name, platform tag and contents (the package and the very
+library it was built from). With --install, as for a native Linux build:
+makes a fresh virtual environment, installs the wheel offline (--no-index),
+and runs the binding's tests from a folder outside the source tree, with no
+QUENDRAL_HOSTS_LIBRARY and no PYTHONPATH, so that they pass only if the
+installed package finds the library it carries.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import unittest
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(HERE)
+LIBRARY = ""
+WORK = ""
+INSTALL = False
+
+
+def bundled_name(library):
+    return "quendral-hosts.dll" if library.endswith(".dll") else "libquendral-hosts.so"
+
+
+class PackageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        shutil.rmtree(WORK, ignore_errors=True)
+        os.makedirs(WORK)
+        out = subprocess.run(
+            [sys.executable, os.path.join(SOURCE, "build_wheel.py"), LIBRARY,
+             os.path.join(WORK, "dist")],
+            stdout=subprocess.PIPE, universal_newlines=True, check=True,
+        ).stdout
+        cls.wheel = out.strip().splitlines()[-1]
+
+    def test_wheel_holds_the_package_and_its_library(self):
+        windows = LIBRARY.endswith(".dll")
+        platform = "win_amd64" if windows else "linux_x86_64"
+        self.assertEqual(
+            os.path.basename(self.wheel), f"quendral_hosts-1.0.0-py3-none-{platform}.whl"
+        )
+        library_entry = "quendral_hosts/" + bundled_name(LIBRARY)
+        with zipfile.ZipFile(self.wheel) as wheel:
+            names = set(wheel.namelist())
+            info = "quendral_hosts-1.0.0.dist-info/"
+            self.assertEqual(
+                names,
+                {"quendral_hosts/__init__.py", library_entry, info + "METADATA",
+                 info + "WHEEL", info + "RECORD", info + "top_level.txt"},
+            )
+            tags = wheel.read(info + "WHEEL").decode().splitlines()
+            self.assertIn(f"Tag: py3-none-{platform}", tags)
+            self.assertIn("Root-Is-Purelib: false", tags)
+            with open(os.path.realpath(LIBRARY), "rb") as f:
+                self.assertEqual(wheel.read(library_entry), f.read())
+            with open(os.path.join(SOURCE, "quendral_hosts", "__init__.py"), "rb") as f:
+                self.assertEqual(wheel.read("quendral_hosts/__init__.py"), f.read())
+            library = wheel.read(library_entry)
+            # A PE image for Windows (x86-64 machine type), an ELF one for Linux.
+            if windows:
+                pe = int.from_bytes(library[0x3C:0x40], "little")
+                self.assertEqual(library[pe:pe + 6], b"PE\0\0\x64\x86")
+            else:
+                self.assertEqual(library[:4], b"\x7fELF")
+
+    def test_installed_wheel_passes_the_binding_tests(self):
+        if not INSTALL:
+            self.skipTest("this build's library cannot be loaded by the Python here")
+        venv = os.path.join(WORK, "venv")
+        subprocess.run([sys.executable, "-m", "venv", venv], check=True)
+        python = os.path.join(venv, "bin", "python")
+        env = {k: v for k, v in os.environ.items()
+               if k not in ("QUENDRAL_HOSTS_LIBRARY", "PYTHONPATH", "PYTHONHOME")}
+        env["PIP_DISABLE_PIP_VERSION_CHECK"] = "1"
+        subprocess.run(
+            [python, "-m", "pip", "install", "--no-index", "--no-cache-dir", self.wheel],
+            check=True, env=env, stdout=subprocess.DEVNULL,
+        )
+        run = os.path.join(WORK, "run")
+        os.makedirs(run)
+        shutil.copyfile(os.path.join(HERE, "test_binding.py"), os.path.join(run, "test_binding.py"))
+        where = subprocess.run(
+            [python, "-c", "import quendral_hosts as q; print(q.__file__); print(q._library()._name)"],
+            cwd=run, env=env, stdout=subprocess.PIPE, universal_newlines=True, check=True,
+        ).stdout.splitlines()
+        site = os.path.realpath(venv) + os.sep
+        for path in where:
+            self.assertTrue(os.path.realpath(path).startswith(site), where)
+        tests = subprocess.run(
+            [python, "-m", "unittest", "discover", "-s", run, "-v"],
+            cwd=run, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+            universal_newlines=True,
+        )
+        self.assertEqual(tests.returncode, 0, tests.stdout)
+        self.assertRegex(tests.stdout, r"\nOK\n")
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 3:
+        sys.exit(__doc__.strip().splitlines()[2])
+    LIBRARY, WORK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    INSTALL = "--install" in sys.argv[3:]
+    unittest.main(argv=[sys.argv[0], "-v"])

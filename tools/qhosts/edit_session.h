@@ -1,0 +1,48 @@
+// One edit from load to save: qhosts performs exactly one command per run,
+// since the library keeps one global state.
+#ifndef QHOSTS_EDIT_SESSION_H
+#define QHOSTS_EDIT_SESSION_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "options.h"
+#include "quendral-hosts.h"
+
+struct edit_outcome {
+    bool changed = false;            // false: nothing to save
+    std::vector<std::string> lines;  // printed once the edit took effect
+};
+
+// Applies a command's change to the records just loaded. Returns false after
+// reporting why the edit cannot be made.
+using edit_fn = std::function<bool(edit_outcome &)>;
+
+// The library calls that frame an edit; tests put a substitute save here.
+struct edit_calls {
+    int(QH_CALL *load)();
+    int(QH_CALL *save)();
+    const char *(QH_CALL *last_error)();
+};
+
+extern const edit_calls library_edit_calls;
+
+// How often an edit is applied to a fresh load when the save finds that the
+// file changed since it was loaded.
+constexpr int k_edit_attempts = 5;
+
+// Loads, applies `edit` and saves (or, with --dry-run, shows what would be
+// saved; with --backup, copies the file to PATH.bak first), then flushes
+// the resolver cache when asked. When the save is refused because another
+// program changed the file since the load, the edit starts over on the new
+// content. Returns the exit code.
+int run_edit(const options &opts, const edit_fn &edit,
+             const edit_calls &calls = library_edit_calls);
+
+// Runs the flush and reports it. After an edit (`after_save`) the plain
+// success line is left out so that the edit's own output stays the only
+// thing on stdout, and a failure says that the file was saved regardless.
+int flush_resolver(bool after_save);
+
+#endif

@@ -1,0 +1,252 @@
+#include "records.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <map>
+
+#include "quendral-hosts.h"
+#include "record_json.h"
+#include "report.h"
+
+bool fetch_record(int index, record &out) {
+    const char *text = hosts_get(index);
+    if (*text == '\0') {
+        report(hosts_last_error());
+        return false;
+    }
+    json_record decoded;
+    std::string why;
+    if (!decode_record_json(text, json_bytes::any, decoded, why)) {
+        report("unexpected record text from the library (" + why + "): " + text);
+        return false;
+    }
+    out.index = index;
+    out.ip = decoded.ip;
+    out.name = decoded.name;
+    out.comment = decoded.comment;
+    out.enabled = decoded.enabled == 1;
+    out.json = text;
+    return true;
+}
+
+bool fetch_all_records(std::vector<record> &out) {
+    out.clear();
+    const int count = hosts_count();
+    out.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        if (!fetch_record(i, out[static_cast<std::size_t>(i)]))
+            return false;
+    }
+    return true;
+}
+
+std::string ascii_lower(std::string text) {
+    for (char &c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+bool same_name(const std::string &a, const std::string &b) {
+    return ascii_lower(a) == ascii_lower(b);
+}
+
+namespace {
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool ipv4_bytes(const std::string &ip, std::string &bytes) {
+    bytes.clear();
+    std::size_t start = 0;
+    for (int group = 0; group < 4; ++group) {
+        const std::size_t end = group < 3 ? ip.find('.', start) : ip.size();
+        if (end == std::string::npos || end == start || end - start > 3)
+            return false;
+        int value = 0;
+        for (std::size_t i = start; i < end; ++i) {
+            if (ip[i] < '0' || ip[i] > '9')
+                return false;
+            value = value * 10 + (ip[i] - '0');
+        }
+        if (value > 255)
+            return false;
+        bytes.push_back(static_cast<char>(value));
+        start = end + 1;
+    }
+    return true;
+}
+
+// Hex groups split at ':' into `groups`; false on a malformed group.
+bool ipv6_groups(const std::string &text, std::vector<int> &groups) {
+    if (text.empty())
+        return true;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = std::min(text.find(':', start), text.size());
+        if (end == start || end - start > 4)
+            return false;
+        int value = 0;
+        for (std::size_t i = start; i < end; ++i) {
+            const int digit = hex_digit(text[i]);
+            if (digit < 0)
+                return false;
+            value = value * 16 + digit;
+        }
+        groups.push_back(value);
+        if (end == text.size())
+            return true;
+        start = end + 1;
+    }
+}
+
+bool ipv6_bytes(const std::string &ip, std::string &bytes) {
+    const std::size_t gap = ip.find("::");
+    std::vector<int> head;
+    std::vector<int> tail;
+    if (gap == std::string::npos) {
+        if (!ipv6_groups(ip, head) || head.size() != 8)
+            return false;
+    } else if (!ipv6_groups(ip.substr(0, gap), head) || !ipv6_groups(ip.substr(gap + 2), tail) ||
+               head.size() + tail.size() > 8) {
+        return false;
+    }
+    head.resize(8 - tail.size(), 0);
+    head.insert(head.end(), tail.begin(), tail.end());
+    bytes.clear();
+    for (int group : head) {
+        bytes.push_back(static_cast<char>(group >> 8));
+        bytes.push_back(static_cast<char>(group & 0xFF));
+    }
+    return true;
+}
+
+bool is_index(const std::string &text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+bool starts_with(const std::string &text, const char *prefix) {
+    return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+}
+
+const char k_name_prefix[] = "name=";
+const char k_ip_prefix[] = "ip=";
+
+// Adds the index of every record that `target` names; false when none does.
+bool select_by_text(const std::string &target, const std::vector<record> &records,
+                    std::vector<int> &indices) {
+    const std::size_t before = indices.size();
+    if (starts_with(target, k_ip_prefix)) {
+        const std::string key = address_key(target.substr(sizeof k_ip_prefix - 1));
+        for (const record &rec : records) {
+            if (address_key(rec.ip) == key)
+                indices.push_back(rec.index);
+        }
+        if (indices.size() == before)
+            report("no record with the address '" + target.substr(sizeof k_ip_prefix - 1) + "'");
+    } else {
+        const std::string name =
+            starts_with(target, k_name_prefix) ? target.substr(sizeof k_name_prefix - 1) : target;
+        for (const record &rec : records) {
+            if (same_name(rec.name, name))
+                indices.push_back(rec.index);
+        }
+        if (indices.size() == before)
+            report("no record named '" + name + "'");
+    }
+    return indices.size() != before;
+}
+
+}  // namespace
+
+std::string address_key(const std::string &ip) {
+    std::string bytes;
+    if (ipv4_bytes(ip, bytes))
+        return "4" + bytes;
+    if (ipv6_bytes(ip, bytes))
+        return "6" + bytes;
+    return "?" + ascii_lower(ip);
+}
+
+bool check_target_words(const std::vector<std::string> &targets, std::string &error) {
+    for (const std::string &target : targets) {
+        if (target == k_name_prefix || target == k_ip_prefix) {
+            error = "TARGET " + target + " names nothing";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool resolve_targets(const std::vector<std::string> &targets, std::vector<int> &indices) {
+    const int count = hosts_count();
+    std::vector<record> records;
+    bool records_read = false;
+    for (const std::string &target : targets) {
+        if (is_index(target)) {
+            const unsigned long long value = std::strtoull(target.c_str(), nullptr, 10);
+            if (value >= static_cast<unsigned long long>(INT_MAX)) {
+                report("index " + target + " out of range (count " + std::to_string(count) + ")");
+                return false;
+            }
+            const int index = static_cast<int>(value);
+            // hosts_get checks the range and words the error like every other call.
+            if (*hosts_get(index) == '\0') {
+                report(hosts_last_error());
+                return false;
+            }
+            indices.push_back(index);
+            continue;
+        }
+        if (!records_read) {
+            if (!fetch_all_records(records))
+                return false;
+            records_read = true;
+        }
+        if (!select_by_text(target, records, indices))
+            return false;
+    }
+    std::sort(indices.begin(), indices.end());
+    indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+    return true;
+}
+
+std::vector<problem> find_problems(const std::vector<record> &records) {
+    // Keyed by what makes records the same, holding indexes in file order;
+    // the problems come out ordered by the first record involved.
+    std::map<std::string, std::vector<int>> same_record;
+    std::map<std::string, std::vector<int>> same_name_and_family;
+    for (const record &rec : records) {
+        const std::string address = address_key(rec.ip);
+        const std::string name = ascii_lower(rec.name);
+        same_record[address + '\n' + name + '\n' + (rec.enabled ? '1' : '0')].push_back(rec.index);
+        if (rec.enabled)
+            same_name_and_family[name + '\n' + address[0]].push_back(rec.index);
+    }
+    std::vector<problem> found;
+    for (const auto &group : same_record) {
+        if (group.second.size() > 1)
+            found.push_back({problem::duplicate, group.second});
+    }
+    for (const auto &group : same_name_and_family) {
+        std::vector<std::string> addresses;
+        for (int index : group.second)
+            addresses.push_back(address_key(records[static_cast<std::size_t>(index)].ip));
+        std::sort(addresses.begin(), addresses.end());
+        if (std::unique(addresses.begin(), addresses.end()) - addresses.begin() > 1)
+            found.push_back({problem::conflict, group.second});
+    }
+    std::stable_sort(found.begin(), found.end(), [](const problem &a, const problem &b) {
+        return a.indexes.front() < b.indexes.front();
+    });
+    return found;
+}

@@ -1,0 +1,53 @@
+// The records of the loaded hosts file as qhosts sees them, and the ways a
+// command picks some of them.
+#ifndef QHOSTS_RECORDS_H
+#define QHOSTS_RECORDS_H
+
+#include <string>
+#include <vector>
+
+struct record {
+    int index = 0;
+    std::string ip;
+    std::string name;
+    std::string comment;
+    bool enabled = false;
+    std::string json;  // the library's text, unchanged
+};
+
+// Reads record `index` through hosts_get; reports and returns false on failure.
+bool fetch_record(int index, record &out);
+
+// Reads every loaded record in order.
+bool fetch_all_records(std::vector<record> &out);
+
+std::string ascii_lower(std::string text);
+
+// Host names are case-insensitive, so names compare that way.
+bool same_name(const std::string &a, const std::string &b);
+
+// The address as its bytes after a family letter ('4' or '6'), so that two
+// spellings of one address (10.0.0.01, 0:0::1) compare equal; for a text that
+// is neither form, the text itself after '?'.
+std::string address_key(const std::string &ip);
+
+// Checks the form of TARGET words before anything is loaded: a usage
+// mistake (an empty name= or ip=) is reported in `error`.
+bool check_target_words(const std::vector<std::string> &targets, std::string &error);
+
+// Turns TARGET words into record indices, sorted, each at most once: an index,
+// name=NAME or a plain host name (every record with that name), or ip=ADDRESS
+// (every record with that address). Reports and returns false when a target
+// selects nothing.
+bool resolve_targets(const std::vector<std::string> &targets, std::vector<int> &indices);
+
+// What `qhosts check` finds: records that say the same thing twice, and names
+// that resolve to several addresses of one family.
+struct problem {
+    enum kind { duplicate, conflict } what;
+    std::vector<int> indexes;  // the records involved, in order
+};
+
+std::vector<problem> find_problems(const std::vector<record> &records);
+
+#endif
