@@ -182,10 +182,13 @@ public sealed class HostsFileTests : IDisposable
 
         // A record read before an edit that moved it is refused, not applied to its neighbour.
         mine.Load();
-        var second = mine.Records[1];
+        var (first, second) = (mine.Records[0], mine.Records[1]);
         mine.Remove(0);
-        var error = Assert.Throws<HostsException>(() => mine.Enable(second));
-        Assert.Equal("record 1 is no longer 10.0.0.2 old.lan: load the file again", error.Message);
+        foreach (var moved in new[] { first, second })
+        {
+            var error = Assert.Throws<HostsException>(() => mine.Disable(moved));
+            Assert.Equal($"record {moved.Index} is no longer {moved.Address} {moved.Name}: load the file again", error.Message);
+        }
         Assert.Equal(new HostRecord(0, "10.0.0.2", "old.lan", false, "retired"), Assert.Single(mine.Records));
     }
 
