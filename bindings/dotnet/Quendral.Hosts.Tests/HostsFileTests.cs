@@ -143,6 +143,25 @@ public sealed class HostsFileTests : IDisposable
         Assert.Equal(2, hosts.Count);
     }
 
+    // The Windows DLL takes texts in the ANSI code page; its encoder is checked here
+    // for a few code pages, since Linux has no ANSI code page of its own.
+    [Theory]
+    [InlineData(1252, "h\u00f6sts", new byte[] { 0x68, 0xF6, 0x73, 0x74, 0x73 })]
+    [InlineData(1252, "\u0142\u00f3d\u017a", null)]
+    [InlineData(1252, "\u221e.lan", null)]
+    [InlineData(932, "\u30db\u30b9\u30c8", new byte[] { 0x83, 0x7A, 0x83, 0x58, 0x83, 0x67 })]
+    [InlineData(65001, "\u0142\u00f3d\u017a", new byte[] { 0xC5, 0x82, 0xC3, 0xB3, 0x64, 0xC5, 0xBA })]
+    public void CodePageEncodingRefusesWhatItCannotCarry(int codePage, string text, byte[]? expected)
+    {
+        var encoding = NativeText.ForCodePage(codePage);
+        if (expected is null)
+        {
+            Assert.Throws<ArgumentException>(() => NativeText.Encode(text, "text", encoding));
+            return;
+        }
+        Assert.Equal(expected.Append((byte)0), NativeText.Encode(text, "text", encoding));
+    }
+
     [Fact]
     public void TextThatIsNotUtf8StillListsAndIsKeptOnSave()
     {

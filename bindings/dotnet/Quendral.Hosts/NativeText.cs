@@ -11,11 +11,13 @@ internal static unsafe class NativeText
     private static readonly bool OnWindows = RuntimeInformation.IsOSPlatform(OSPlatform.Windows);
     private static readonly UTF8Encoding StrictUtf8 = new(encoderShouldEmitUTF8Identifier: false, throwOnInvalidBytes: true);
     private static readonly UTF8Encoding LenientUtf8 = new(encoderShouldEmitUTF8Identifier: false, throwOnInvalidBytes: false);
-    private static readonly Encoding Outgoing = OnWindows ? AnsiCodePage() : StrictUtf8;
+    private static readonly Encoding Outgoing = OnWindows ? ForCodePage((int)NativeMethods.GetACP()) : StrictUtf8;
 
     /// <summary>The text as a NUL-terminated byte string, or null for null; refuses a
     /// text holding NUL or a character the encoding cannot carry, before any call.</summary>
-    internal static byte[]? Encode(string? text, string parameterName)
+    internal static byte[]? Encode(string? text, string parameterName) => Encode(text, parameterName, Outgoing);
+
+    internal static byte[]? Encode(string? text, string parameterName, Encoding encoding)
     {
         if (text is null)
             return null;
@@ -24,11 +26,11 @@ internal static unsafe class NativeText
         byte[] encoded;
         try
         {
-            encoded = Outgoing.GetBytes(text);
+            encoded = encoding.GetBytes(text);
         }
         catch (EncoderFallbackException error)
         {
-            throw new ArgumentException($"the text cannot be represented in {Outgoing.WebName}", parameterName, error);
+            throw new ArgumentException($"the text cannot be represented in {encoding.WebName}", parameterName, error);
         }
         var terminated = new byte[encoded.Length + 1];
         Buffer.BlockCopy(encoded, 0, terminated, 0, encoded.Length);
@@ -56,9 +58,10 @@ internal static unsafe class NativeText
         }
     }
 
-    private static Encoding AnsiCodePage()
+    /// <summary>A code page's encoding that refuses what it cannot carry: never a
+    /// "best fit" that would turn one name into another.</summary>
+    internal static Encoding ForCodePage(int codePage)
     {
-        var codePage = (int)NativeMethods.GetACP();
         if (codePage == Encoding.UTF8.CodePage)
             return StrictUtf8;
 #if NET5_0_OR_GREATER
