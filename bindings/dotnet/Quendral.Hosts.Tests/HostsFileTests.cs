@@ -1,7 +1,10 @@
 using System;
 using System.IO;
 using System.Linq;
+using System.Reflection;
 using System.Runtime.InteropServices;
+using System.Runtime.Loader;
+using System.Runtime.Versioning;
 using System.Threading.Tasks;
 using Quendral.Hosts;
 using Xunit;
@@ -208,6 +211,37 @@ public sealed class HostsFileTests : IDisposable
             Assert.Equal($"record {moved.Index} is no longer {moved.Address} {moved.Name}: load the file again", error.Message);
         }
         Assert.Equal(new HostRecord(0, "10.0.0.2", "old.lan", false, "retired"), Assert.Single(mine.Records));
+    }
+
+    // The netstandard2.0 build ([DllImport]) loaded beside the net10.0 one, in a
+    // context of its own, must behave the same on the same library.
+    [Fact]
+    public void NetStandardBuildLoadsEditsAndSaves()
+    {
+        var assemblyPath = typeof(HostsFileTests).Assembly.GetCustomAttributes<AssemblyMetadataAttribute>()
+            .Single(attribute => attribute.Key == "NetStandardBinding").Value!;
+        var context = new AssemblyLoadContext("netstandard2.0", isCollectible: true);
+        context.ResolvingUnmanagedDll += (_, _) => NativeLibrary.Load(Path.Combine(AppContext.BaseDirectory, "libquendral-hosts.so"));
+        try
+        {
+            var binding = context.LoadFromAssemblyPath(assemblyPath);
+            Assert.Contains(binding.GetCustomAttributes<TargetFrameworkAttribute>(), target => target.FrameworkName == ".NETStandard,Version=v2.0");
+            dynamic hosts = Activator.CreateInstance(binding.GetType("Quendral.Hosts.HostsFile")!, HostsPath(TwoEntries))!;
+            hosts.Load();
+            Assert.Equal(2, (int)hosts.Add("10.0.0.5", "build.lan", "CI runner").Index);
+            hosts.Disable(0);
+            hosts.Save();
+            Assert.Equal("# 127.0.0.1 localhost\n# 10.0.0.2 old.lan # retired\n10.0.0.5 build.lan # CI runner\n", File.ReadAllText((string)hosts.Path));
+
+            var error = Assert.ThrowsAny<Exception>(() => { hosts.Enable(9); });
+            Assert.Equal("Quendral.Hosts.HostsException", error.GetType().FullName);
+            Assert.Equal("index 9 out of range (count 3)", error.Message);
+            Assert.Throws<ArgumentException>(() => { hosts.Add("10.0.0.1", "a.lan\0evil"); });
+        }
+        finally
+        {
+            context.Unload();
+        }
     }
 
     [Fact]
