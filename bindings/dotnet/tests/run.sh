@@ -9,11 +9,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 dotnet_dir=$(dirname "$here")
 build=$QhDotnetBuild
 export DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1 DOTNET_SKIP_FIRST_TIME_EXPERIENCE=1
-export DOTNET_CLI_WORKLOAD_UPDATE_NOTIFY_DISABLE=1 MSBUILDDISABLENODEREUSE=1
+export DOTNET_CLI_WORKLOAD_UPDATE_NOTIFY_DISABLE=1 MSBUILDDISABLENODEREUSE=1 DOTNET_CLI_USE_MSBUILD_SERVER=0
 
 # The binding, its tests and the module, built once (one restore) in Release.
 build() {
-    dotnet build "$dotnet_dir/Quendral.Hosts.slnx" -c Release -nologo -v:q
+    dotnet build "$dotnet_dir/Quendral.Hosts.slnx" -c Release -nologo -v:q --disable-build-servers
     module=$build/module/QuendralHosts
     rm -rf "$module"
     mkdir -p "$module"
@@ -76,7 +76,7 @@ LIST
     consumer=$build/consumer
     # shellcheck disable=SC2086 # the sources are meant to split into words
     NUGET_PACKAGES=$consumer/packages QhDotnetBuild=$consumer \
-        dotnet build "$here/consumer/Consumer.csproj" -c Release -nologo -v:q $sources
+        dotnet build "$here/consumer/Consumer.csproj" -c Release -nologo -v:q --disable-build-servers $sources
     hosts=$consumer/hosts
     printf '127.0.0.1 localhost\n' > "$hosts"
     env -u LD_LIBRARY_PATH dotnet "$consumer/bin/Consumer/Release/net10.0/Consumer.dll" "$hosts" > "$consumer/output.txt"
