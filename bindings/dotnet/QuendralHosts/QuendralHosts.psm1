@@ -183,6 +183,7 @@ function Set-HostsEntry {
         $keep = if ($keep) { $keep[0] } else { $null }
         $hasComment = $PSBoundParameters.ContainsKey('Comment')
         $changed = $false
+        $result = $null
         try {
             foreach ($other in $records | Where-Object { $_.Enabled -and $_ -ne $keep }) {
                 if ($PSCmdlet.ShouldProcess("$($other.Address) $($other.Name) in $label", 'Disable hosts entry')) {
@@ -192,16 +193,21 @@ function Set-HostsEntry {
             }
             $needsNew = $null -eq $keep -or ($hasComment -and $keep.Comment -ne $Comment)
             if ($needsNew) {
-                if (-not $PSCmdlet.ShouldProcess("$Address $Name in $label", 'Add hosts entry')) { return }
-                # A new comment goes onto a new record that takes the old one's place.
-                $result = $file.Add($Address, $Name, $(if ($hasComment) { $Comment } else { $null }))
-                if ($null -ne $keep) { $file.Remove($keep) ; $result = $file.Records[$result.Index - 1] }
-                $changed = $true
+                if ($PSCmdlet.ShouldProcess("$Address $Name in $label", 'Add hosts entry')) {
+                    # A new comment goes onto a new record that takes the old one's place.
+                    $result = $file.Add($Address, $Name, $(if ($hasComment) { $Comment } else { $null }))
+                    if ($null -ne $keep) {
+                        $file.Remove($keep)
+                        $result = $file.Records[$result.Index - 1]
+                    }
+                    $changed = $true
+                }
             } elseif (-not $keep.Enabled) {
-                if (-not $PSCmdlet.ShouldProcess("$Address $Name in $label", 'Enable hosts entry')) { return }
-                $file.Enable($keep)
-                $result = $file.Records[$keep.Index]
-                $changed = $true
+                if ($PSCmdlet.ShouldProcess("$Address $Name in $label", 'Enable hosts entry')) {
+                    $file.Enable($keep)
+                    $result = $file.Records[$keep.Index]
+                    $changed = $true
+                }
             } else {
                 $result = $keep
             }
@@ -209,7 +215,7 @@ function Set-HostsEntry {
             Stop-WithHostsError $PSCmdlet $_.Exception "$Address $Name"
         }
         if ($changed) { Save-HostsFile $PSCmdlet $file }
-        Write-HostsRecord $result $fullPath
+        if ($null -ne $result) { Write-HostsRecord $result $fullPath }
     }
 }
 

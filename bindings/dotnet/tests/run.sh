@@ -64,8 +64,10 @@ LIST
     rm -rf "$unzip_to"
     python3 -m zipfile -e "$nupkg" "$unzip_to"
     grep -q '<license type="expression">MIT</license>' "$unzip_to/Quendral.Hosts.nuspec"
+    echo "== the Windows DLL in the package"
     sh "$QH_SOURCE_DIR/tests/check_binary.sh" pe "$unzip_to/runtimes/win-x64/native/quendral-hosts.dll" \
         "$QH_SOURCE_DIR/src/win/quendral-hosts.def"
+    echo "== the Linux library in the package"
     sh "$QH_SOURCE_DIR/tests/check_binary.sh" elf "$unzip_to/runtimes/linux-x64/native/libquendral-hosts.so" \
         "$QH_SOURCE_DIR/src/win/quendral-hosts.def"
 
