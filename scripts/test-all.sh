@@ -3,7 +3,10 @@
 # builds the library for Linux (plain and under AddressSanitizer +
 # UndefinedBehaviorSanitizer) and for 64-bit Windows, and runs every test:
 # the Windows programs under wine. A fourth tree, built with clang, runs each
-# fuzz target for a short, bounded time. Fails on any failure.
+# fuzz target for a short, bounded time. The Linux tree's tests include the
+# .NET binding, its NuGet package (which takes build-win's DLL, so every tree
+# is built before any tests run) and the PowerShell module. Fails on any
+# failure.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
