@@ -57,8 +57,12 @@ int flush_resolver(bool after_save) {
                hosts_last_error());
         return k_exit_failed;
     }
+    // A success with a text: either no resolver cache runs at all, or the
+    // fallback command did the work after the library call failed.
     const std::string note = hosts_last_error();
-    if (!note.empty()) {
+    if (note == "no resolver cache is running; nothing to flush") {
+        std::fprintf(after_save ? stderr : stdout, "%s\n", note.c_str());
+    } else if (!note.empty()) {
         std::fprintf(after_save ? stderr : stdout,
                      "flushed by the fallback command (first attempt failed: %s)\n", note.c_str());
     } else if (!after_save) {
