@@ -265,7 +265,8 @@ public sealed class HostsFileTests : IDisposable
     {
         try
         {
-            Assert.Equal(LibraryError(), HostsFile.FlushDns());
+            var note = HostsFile.FlushDns();
+            Assert.Equal(LibraryError(), note);
         }
         catch (HostsException error)
         {
