@@ -76,8 +76,8 @@ long long file_size(const std::string &path) {
 
 struct hosts_case {
     int records;
-    std::string path;   // the generated file; never written by a benchmark
-    std::string saved;  // where the save benchmark writes
+    std::string path;          // the generated file; never written by a benchmark
+    std::string saved;         // where the save benchmark writes
     std::string saved_loaded;  // a copy that is loaded and saved back
     long long size;
 };

@@ -51,10 +51,8 @@ const char k_start_file[] =
     "# 10.0.0.7 printer.lan\n";
 
 const model k_start_records = {
-    {"127.0.0.1", "localhost", 1, "", 0},
-    {"::1", "localhost", 1, "loopback", 1},
-    {"::1", "ip6-localhost", 1, "loopback", 1},
-    {"192.168.1.10", "nas.lan", 0, "backup box", 1},
+    {"127.0.0.1", "localhost", 1, "", 0},       {"::1", "localhost", 1, "loopback", 1},
+    {"::1", "ip6-localhost", 1, "loopback", 1}, {"192.168.1.10", "nas.lan", 0, "backup box", 1},
     {"10.0.0.7", "printer.lan", 0, "", 0},
 };
 
@@ -65,24 +63,86 @@ const std::vector<std::string> k_start_passthrough = {
 };
 
 const std::vector<std::string> k_ips = {
-    "127.0.0.1", "0.0.0.0", "255.255.255.255", "10.0.0.5", "::1", "::", "fe80::1",
-    "2001:db8::42", "1:2:3:4:5:6:7:8", "FFFF::", "1::", "ABCD:ef01::",
-    "256.0.0.1", "1.2.3", "1.2.3.4.5", "0001.2.3.4", "1..2.3", "1.2.3.", ":::",
-    "1::2::3", ":1::", "1:", "fe80::1%eth0", "::ffff:1.2.3.4", " 1.2.3.4", "1.2.3.4 ",
-    "1.2.3.4#", "1.2.3.4\n", "a.b.c.d", "", "0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0",
+    "127.0.0.1",
+    "0.0.0.0",
+    "255.255.255.255",
+    "10.0.0.5",
+    "::1",
+    "::",
+    "fe80::1",
+    "2001:db8::42",
+    "1:2:3:4:5:6:7:8",
+    "FFFF::",
+    "1::",
+    "ABCD:ef01::",
+    "256.0.0.1",
+    "1.2.3",
+    "1.2.3.4.5",
+    "0001.2.3.4",
+    "1..2.3",
+    "1.2.3.",
+    ":::",
+    "1::2::3",
+    ":1::",
+    "1:",
+    "fe80::1%eth0",
+    "::ffff:1.2.3.4",
+    " 1.2.3.4",
+    "1.2.3.4 ",
+    "1.2.3.4#",
+    "1.2.3.4\n",
+    "a.b.c.d",
+    "",
+    "0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0",
 };
 
 const std::vector<std::string> k_names = {
-    "localhost", "a", "build.lan", "my-host_1.example.com", "-", ".", "_", "UPPER.case",
-    "0", "bad name", "bad#name", "tab\tname", "new\nline", "cr\rname", "\xc3\xbc" "mlaut",
-    "a/b", "", "#", "name ",
+    "localhost",
+    "a",
+    "build.lan",
+    "my-host_1.example.com",
+    "-",
+    ".",
+    "_",
+    "UPPER.case",
+    "0",
+    "bad name",
+    "bad#name",
+    "tab\tname",
+    "new\nline",
+    "cr\rname",
+    "\xc3\xbc"
+    "mlaut",
+    "a/b",
+    "",
+    "#",
+    "name ",
 };
 
 const std::vector<std::string> k_comments = {
-    "", "CI runner", "  padded  ", "\tleading tab", "trailing tab\t", "   ", "\t \t",
-    "# hash", "a # b", "#", "line\nbreak", "cr\rhere", "\r", "\n", "ends in cr\r",
-    "quote \" and \\ backslash", "ctrl \x01\x1f\x7f", "utf-8 \xc3\xa9", "bad utf-8 \xff\xfe",
-    "\v", "\f form feed", " # ", "127.0.0.1 evil.example",
+    "",
+    "CI runner",
+    "  padded  ",
+    "\tleading tab",
+    "trailing tab\t",
+    "   ",
+    "\t \t",
+    "# hash",
+    "a # b",
+    "#",
+    "line\nbreak",
+    "cr\rhere",
+    "\r",
+    "\n",
+    "ends in cr\r",
+    "quote \" and \\ backslash",
+    "ctrl \x01\x1f\x7f",
+    "utf-8 \xc3\xa9",
+    "bad utf-8 \xff\xfe",
+    "\v",
+    "\f form feed",
+    " # ",
+    "127.0.0.1 evil.example",
 };
 
 class input {
@@ -125,21 +185,21 @@ text read_text(input &in, const std::vector<std::string> &dictionary) {
     for (bool first = true;; first = false) {
         std::uint8_t tag = in.byte();
         switch (tag % 4) {
-        case 0:
-            t.value += dictionary[in.byte() % dictionary.size()];
-            break;
-        case 1:
-            for (std::size_t n = in.byte(); n > 0; --n)
-                t.value += static_cast<char>(in.byte());
-            break;
-        case 2: {
-            std::size_t n = in.length();
-            t.value.append(n, static_cast<char>(in.byte()));
-            break;
-        }
-        default:
-            t.null = first;
-            break;
+            case 0:
+                t.value += dictionary[in.byte() % dictionary.size()];
+                break;
+            case 1:
+                for (std::size_t n = in.byte(); n > 0; --n)
+                    t.value += static_cast<char>(in.byte());
+                break;
+            case 2: {
+                std::size_t n = in.length();
+                t.value.append(n, static_cast<char>(in.byte()));
+                break;
+            }
+            default:
+                t.null = first;
+                break;
         }
         if ((tag & 4) == 0 || t.null)
             break;
@@ -289,10 +349,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     while (!in.empty()) {
         std::uint8_t op = in.byte() % 4;
         switch (op) {
-        case 0: do_add(in, m); break;
-        case 1: do_enable(in, m); break;
-        case 2: do_remove(in, m); break;
-        default: do_save_and_load(m); break;
+            case 0:
+                do_add(in, m);
+                break;
+            case 1:
+                do_enable(in, m);
+                break;
+            case 2:
+                do_remove(in, m);
+                break;
+            default:
+                do_save_and_load(m);
+                break;
         }
         expect_table(m, k_op_names[op]);
     }

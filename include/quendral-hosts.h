@@ -10,26 +10,26 @@
 #define QUENDRAL_HOSTS_H
 
 #if defined(_WIN32)
-#  define QH_CALL __stdcall
-#  if defined(QUENDRAL_HOSTS_BUILD) || defined(QUENDRAL_HOSTS_STATIC)
-#    define QH_API
-#  else
-#    define QH_API __declspec(dllimport)
-#  endif
+#define QH_CALL __stdcall
+#if defined(QUENDRAL_HOSTS_BUILD) || defined(QUENDRAL_HOSTS_STATIC)
+#define QH_API
 #else
-#  define QH_CALL
-#  if defined(QUENDRAL_HOSTS_BUILD)
-#    define QH_API __attribute__((visibility("default")))
-#  else
-#    define QH_API
-#  endif
+#define QH_API __declspec(dllimport)
+#endif
+#else
+#define QH_CALL
+#if defined(QUENDRAL_HOSTS_BUILD)
+#define QH_API __attribute__((visibility("default")))
+#else
+#define QH_API
+#endif
 #endif
 
 #if defined(__cplusplus)
-#  define QH_NOEXCEPT noexcept
+#define QH_NOEXCEPT noexcept
 extern "C" {
 #else
-#  define QH_NOEXCEPT
+#define QH_NOEXCEPT
 #endif
 
 /* Chooses the hosts file used by the next hosts_load/hosts_save. A null or
@@ -62,8 +62,7 @@ QH_API const char *QH_CALL hosts_get(int index) QH_NOEXCEPT;
 /* Appends an enabled record; comment may be null or empty for none.
  * Returns the new record's index, or -1 with the reason (invalid address or
  * name, comment too long or holding a line break, out of memory). */
-QH_API int QH_CALL hosts_add(const char *ip, const char *name,
-                             const char *comment) QH_NOEXCEPT;
+QH_API int QH_CALL hosts_add(const char *ip, const char *name, const char *comment) QH_NOEXCEPT;
 
 /* Enables (enabled != 0) or disables (enabled == 0) record `index`.
  * Returns 1, or -1 with "index N out of range (count M)". */

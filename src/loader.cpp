@@ -13,7 +13,9 @@ namespace {
 
 const std::size_t READ_CHUNK = 64 * 1024;
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 const char *skip_blanks(const char *s) {
     while (is_blank(*s))
@@ -33,8 +35,7 @@ bool take_token(const char **pos, char *out, std::size_t room) {
     return len > 0;
 }
 
-int append_record(const char *ip, const char *name, int enabled,
-                  const char *comment) {
+int append_record(const char *ip, const char *name, int enabled, const char *comment) {
     return add_record(ip, name, enabled, comment, comment[0] != '\0');
 }
 
@@ -172,8 +173,7 @@ char *trim(char *s) noexcept {
     return s;
 }
 
-const char *first_two(const char *line, char *ip, char *name, int *has_ip,
-                      int *has_name) noexcept {
+const char *first_two(const char *line, char *ip, char *name, int *has_ip, int *has_name) noexcept {
     const char *pos = line;
     *has_ip = take_token(&pos, ip, IP_SIZE);
     *has_name = take_token(&pos, name, NAME_SIZE);

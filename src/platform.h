@@ -52,8 +52,7 @@ struct qh_platform {
     // create, remove or rename `tmp`. FILE_BUSY: another save holds it.
     file_status (*create_temp)(const char *tmp, const char *target, qh_file **file, sys_error *err);
     // Writes all `size` bytes or fails.
-    int (*write_all)(qh_file *file, const void *data, std::size_t size,
-                     sys_error *err);
+    int (*write_all)(qh_file *file, const void *data, std::size_t size, sys_error *err);
     // Flushes the data to stable storage; the file stays open.
     int (*commit)(qh_file *file, sys_error *err);
     // Removes the temporary file, still holding it, then closes it.

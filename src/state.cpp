@@ -24,7 +24,9 @@ void set_err(const char *fmt, ...) noexcept {
     va_end(args);
 }
 
-void clear_err() noexcept { s_err[0] = '\0'; }
+void clear_err() noexcept {
+    s_err[0] = '\0';
+}
 
 const char *path_in_use() noexcept {
     return s_path[0] ? s_path : s_platform->default_path();
@@ -45,6 +47,10 @@ QH_EXPORT int QH_CALL hosts_set_path(const char *path) noexcept {
     return 1;
 }
 
-QH_EXPORT const char *QH_CALL hosts_version(void) noexcept { return k_version; }
+QH_EXPORT const char *QH_CALL hosts_version(void) noexcept {
+    return k_version;
+}
 
-QH_EXPORT const char *QH_CALL hosts_last_error(void) noexcept { return s_err; }
+QH_EXPORT const char *QH_CALL hosts_last_error(void) noexcept {
+    return s_err;
+}

@@ -119,4 +119,6 @@ struct release_at_unload {
 
 }  // namespace
 
-QH_EXPORT int QH_CALL hosts_count(void) noexcept { return s_rec_count; }
+QH_EXPORT int QH_CALL hosts_count(void) noexcept {
+    return s_rec_count;
+}

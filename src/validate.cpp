@@ -7,7 +7,9 @@
 
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 bool is_hex(char c) {
     return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -77,13 +79,15 @@ struct name_chars {
     bool allowed[256] = {};
     constexpr name_chars() {
         for (int c = 0; c < 256; ++c)
-            allowed[c] = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                         c == '-' || c == '.' || c == '_';
+            allowed[c] = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
+                         (c >= 'A' && c <= 'Z') || c == '-' || c == '.' || c == '_';
     }
 };
 constexpr name_chars k_name_chars;
 
-bool is_name_char(char c) { return k_name_chars.allowed[static_cast<unsigned char>(c)]; }
+bool is_name_char(char c) {
+    return k_name_chars.allowed[static_cast<unsigned char>(c)];
+}
 
 }  // namespace
 

@@ -98,7 +98,9 @@ private:
     char buf_[16 * 1024];
 };
 
-bool put_text(output &out, const char *text) { return out.put(text, std::strlen(text)); }
+bool put_text(output &out, const char *text) {
+    return out.put(text, std::strlen(text));
+}
 
 // "IP NAME", "IP NAME # COMMENT", or either behind "# " when disabled.
 bool put_record(output &out, const host_record &rec) {

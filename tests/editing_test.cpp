@@ -38,9 +38,10 @@ TEST_F(EditingTest, AddAppendsAndReturnsTheIndex) {
     EXPECT_EQ(hosts_add("::1", "b", "  spaced  "), 2);
     EXPECT_EQ(hosts_add("::1", "b", longest.c_str()), 3);
     EXPECT_STREQ(hosts_last_error(), "");
-    EXPECT_EQ(records_json(), (std::vector<std::string>{
-        json("127.0.0.1", "a", 1), json("127.0.0.1", "a", 1),
-        json("::1", "b", 1, "  spaced  "), json("::1", "b", 1, longest)}));
+    EXPECT_EQ(records_json(),
+              (std::vector<std::string>{json("127.0.0.1", "a", 1), json("127.0.0.1", "a", 1),
+                                        json("::1", "b", 1, "  spaced  "),
+                                        json("::1", "b", 1, longest)}));
     EXPECT_EQ(s_recs[0].has_comment, 0);
     EXPECT_EQ(s_recs[1].has_comment, 0);
 }
@@ -57,7 +58,8 @@ TEST_F(EditingTest, SetEnabledStoresZeroOrOne) {
 TEST_F(EditingTest, RemoveClosesTheGap) {
     load_text("1.1.1.1 a\n# kept line\n2.2.2.2 b\n3.3.3.3 c\n");
     EXPECT_EQ(hosts_remove(0), 1);
-    EXPECT_EQ(records_json(), (std::vector<std::string>{json("2.2.2.2", "b", 1), json("3.3.3.3", "c", 1)}));
+    EXPECT_EQ(records_json(),
+              (std::vector<std::string>{json("2.2.2.2", "b", 1), json("3.3.3.3", "c", 1)}));
     EXPECT_EQ(hosts_remove(1), 1);
     EXPECT_EQ(records_json(), std::vector<std::string>{json("2.2.2.2", "b", 1)});
     EXPECT_EQ(hosts_remove(0), 1);

@@ -11,8 +11,8 @@ namespace {
 
 const char *const k_exports[] = {
     "hosts_set_path", "hosts_version", "hosts_last_error", "hosts_count",
-    "hosts_load", "hosts_get", "hosts_add", "hosts_set_enabled",
-    "hosts_remove", "hosts_save", "hosts_flush_dns",
+    "hosts_load",     "hosts_get",     "hosts_add",        "hosts_set_enabled",
+    "hosts_remove",   "hosts_save",    "hosts_flush_dns",
 };
 
 template <typename Fn>
@@ -50,7 +50,8 @@ TEST(Exports, EveryFunctionIsExportedAndCallable) {
     write_bytes(hosts, "127.0.0.1 localhost # loop\n");
     ASSERT_EQ(set_path(hosts.c_str()), 1);
     ASSERT_EQ(load(), 1);
-    EXPECT_STREQ(get(0), "{\"ip\":\"127.0.0.1\",\"name\":\"localhost\",\"enabled\":1,\"comment\":\"loop\"}");
+    EXPECT_STREQ(
+        get(0), "{\"ip\":\"127.0.0.1\",\"name\":\"localhost\",\"enabled\":1,\"comment\":\"loop\"}");
     EXPECT_EQ(add("bad", "x", nullptr), -1);
     EXPECT_STREQ(last_error(), "invalid ip: 'bad'");
     EXPECT_EQ(add("::1", "six", nullptr), 1);

@@ -117,29 +117,29 @@ TEST_F(LoaderTest, RealWorldFile) {
     write_bytes(hosts, read_bytes(QH_FIXTURES "/windows-style.hosts"));
     ASSERT_EQ(hosts_load(), 1);
     EXPECT_EQ(records_json(), (Lines{
-        json("102.54.94.97", "rhino.acme.com", 0, "source server"),
-        json("38.25.63.10", "x.acme.com", 0, "x client host"),
-        json("127.0.0.1", "localhost", 0),
-        json("::1", "localhost", 0),
-        json("127.0.0.1", "localhost", 1),
-        json("::1", "localhost", 1),
-        json("192.168.1.20", "nas", 1, "storage"),
-        json("192.168.1.20", "nas.lan", 1, "storage"),
-        json("192.168.1.20", "backup", 1, "storage"),
-        json("fe80::1", "router6", 1),
-        json("10.0.0.5", "old-build", 0),
-    }));
+                                  json("102.54.94.97", "rhino.acme.com", 0, "source server"),
+                                  json("38.25.63.10", "x.acme.com", 0, "x client host"),
+                                  json("127.0.0.1", "localhost", 0),
+                                  json("::1", "localhost", 0),
+                                  json("127.0.0.1", "localhost", 1),
+                                  json("::1", "localhost", 1),
+                                  json("192.168.1.20", "nas", 1, "storage"),
+                                  json("192.168.1.20", "nas.lan", 1, "storage"),
+                                  json("192.168.1.20", "backup", 1, "storage"),
+                                  json("fe80::1", "router6", 1),
+                                  json("10.0.0.5", "old-build", 0),
+                              }));
     EXPECT_EQ(passthrough_lines(), (Lines{
-        "# Hosts file of the build lab.",
-        "#",
-        "# Entries map an address to one or more names.",
-        "#",
-        "# For example:",
-        "#",
-        "# localhost name resolution is handled within DNS itself.",
-        "# --- local network ---",
-        "10.0.0.7 printer lab/printer",
-    }));
+                                       "# Hosts file of the build lab.",
+                                       "#",
+                                       "# Entries map an address to one or more names.",
+                                       "#",
+                                       "# For example:",
+                                       "#",
+                                       "# localhost name resolution is handled within DNS itself.",
+                                       "# --- local network ---",
+                                       "10.0.0.7 printer lab/printer",
+                                   }));
 }
 
 TEST_F(LoaderTest, MissingFileLoadsEmpty) {

@@ -30,7 +30,8 @@ namespace {
 
 void add_many_records(int count) {
     for (int i = 0; i < count; ++i)
-        ASSERT_GE(hosts_add("10.9.8.7", ("host-" + std::to_string(i) + ".example").c_str(), "filler"), 0);
+        ASSERT_GE(
+            hosts_add("10.9.8.7", ("host-" + std::to_string(i) + ".example").c_str(), "filler"), 0);
 }
 
 // Runs `body` in a child process with a private mount namespace; returns
@@ -39,7 +40,8 @@ template <class Body>
 int in_private_mount_namespace(Body body) {
     pid_t child = fork();
     if (child == 0) {
-        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
             _exit(77);
         _exit(body());
     }

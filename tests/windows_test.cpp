@@ -85,8 +85,9 @@ TEST_F(WindowsTest, SpecialFilesAreNeitherReadNorReplaced) {
 
 TEST_F(WindowsTest, FileOpenElsewhereIsNotReplaced) {
     write_bytes(hosts, "1.1.1.1 old\n");
-    HANDLE other = CreateFileA(hosts.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE other = CreateFileA(hosts.c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
     expect_save_refused(hosts, "1.1.1.1 old\n");
     CloseHandle(other);

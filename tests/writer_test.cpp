@@ -17,12 +17,13 @@ const char k_old_file[] = "1.1.1.1 old\n";
 }
 
 TEST_F(WriterTest, WritesEveryKindOfLine) {
-    load_text("# header\r\n"
-              "127.0.0.1 localhost\r\n"
-              "10.0.0.1 a b # shared\r\n"
-              "# 10.0.0.2 off\r\n"
-              "#10.0.0.3 off2 #  kept note \r\n"
-              "  odd line  \r\n");
+    load_text(
+        "# header\r\n"
+        "127.0.0.1 localhost\r\n"
+        "10.0.0.1 a b # shared\r\n"
+        "# 10.0.0.2 off\r\n"
+        "#10.0.0.3 off2 #  kept note \r\n"
+        "  odd line  \r\n");
     ASSERT_EQ(hosts_add("::1", "added", " raw "), 5);
     ASSERT_EQ(hosts_set_enabled(0, 0), 1);
     ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
@@ -115,7 +116,9 @@ namespace {
 qh_platform injected;
 int writes_before_failure;
 
-void injected_error(sys_error *err) { std::snprintf(err->text, sizeof err->text, "injected"); }
+void injected_error(sys_error *err) {
+    std::snprintf(err->text, sizeof err->text, "injected");
+}
 
 file_status failing_create(const char *, const char *, qh_file **, sys_error *err) {
     injected_error(err);
@@ -160,8 +163,18 @@ TEST_F(WriterTest, EveryFailureLeavesTheOldFileAndNoTemporaryFile) {
     } cases[] = {
         {"create", [](qh_platform &p) { p.create_temp = failing_create; },
          "cannot open " + tmp + " for writing: injected"},
-        {"first write", [](qh_platform &p) { p.write_all = failing_write; writes_before_failure = 0; }, writing_failed},
-        {"later write", [](qh_platform &p) { p.write_all = failing_write; writes_before_failure = 3; }, writing_failed},
+        {"first write",
+         [](qh_platform &p) {
+             p.write_all = failing_write;
+             writes_before_failure = 0;
+         },
+         writing_failed},
+        {"later write",
+         [](qh_platform &p) {
+             p.write_all = failing_write;
+             writes_before_failure = 3;
+         },
+         writing_failed},
         {"flush and close", [](qh_platform &p) { p.commit = failing_commit; }, writing_failed},
         {"probe", [](qh_platform &p) { p.probe = blocked_probe; }, rename_failed},
         {"replace", [](qh_platform &p) { p.replace = failing_replace; }, rename_failed},
@@ -189,12 +202,15 @@ TEST_F(WriterTest, EveryFailureLeavesTheOldFileAndNoTemporaryFile) {
 // Whatever the loader makes of a file, saving and loading again must give
 // the same records and lines, and a second save the same bytes.
 TEST_F(WriterTest, SavedFilesReadBackUnchanged) {
-    const char *const addresses[] = {"127.0.0.1", "::1", "fe80::1", "999.1.1.1", "10.0.0.1#c", "text"};
+    const char *const addresses[] = {"127.0.0.1", "::1",        "fe80::1",
+                                     "999.1.1.1", "10.0.0.1#c", "text"};
     const char *const names[] = {"host", "a.b-c", "bad/name", "name#c", "\xc3\xa9", "#", "x"};
     const char *const comments[] = {"# note", "#", "#x y", "## two", "# \t padded \t"};
     const char *const blanks[] = {" ", "\t", "  "};
     std::mt19937 random(7);
-    auto pick = [&random](const auto &choices) { return std::string(choices[random() % std::size(choices)]); };
+    auto pick = [&random](const auto &choices) {
+        return std::string(choices[random() % std::size(choices)]);
+    };
     for (int round = 0; round < 300; ++round) {
         std::string text;
         for (int line = 0; line < 10; ++line) {

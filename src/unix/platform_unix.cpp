@@ -46,8 +46,12 @@ void say(const char *text, sys_error *err) {
 }
 
 // A file handle is the descriptor plus one, so that descriptor 0 is not null.
-qh_file *as_file(int fd) { return reinterpret_cast<qh_file *>(static_cast<std::intptr_t>(fd) + 1); }
-int as_fd(qh_file *file) { return static_cast<int>(reinterpret_cast<std::intptr_t>(file) - 1); }
+qh_file *as_file(int fd) {
+    return reinterpret_cast<qh_file *>(static_cast<std::intptr_t>(fd) + 1);
+}
+int as_fd(qh_file *file) {
+    return static_cast<int>(reinterpret_cast<std::intptr_t>(file) - 1);
+}
 
 int write_fd(int fd, const void *data, std::size_t size, sys_error *err) {
     const char *p = static_cast<const char *>(data);

@@ -98,8 +98,12 @@ int resolve_target(const char *path, char *target, std::size_t size, sys_error *
     return 0;
 }
 
-qh_file *as_file(HANDLE handle) { return static_cast<qh_file *>(handle); }
-HANDLE as_handle(qh_file *file) { return static_cast<HANDLE>(file); }
+qh_file *as_file(HANDLE handle) {
+    return static_cast<qh_file *>(handle);
+}
+HANDLE as_handle(qh_file *file) {
+    return static_cast<HANDLE>(file);
+}
 
 const std::size_t NAME_SIZE = 8400;
 
@@ -287,8 +291,8 @@ file_status probe(const char *path, sys_error *err) {
         describe(ERROR_ACCESS_DENIED, err);
         return FILE_FAILED;
     }
-    HANDLE handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle =
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
         CloseHandle(handle);
         return FILE_OK;

@@ -1,15 +1,14 @@
-#include "os_support.h"
-
-#include <csignal>
-#include <ctime>
-
 #include <dlfcn.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+
+#include "os_support.h"
 
 extern char **environ;
 
@@ -17,15 +16,25 @@ std::string program_dir() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
 }
 
-std::string library_file() { return program_dir() + "/libquendral-hosts.so"; }
+std::string library_file() {
+    return program_dir() + "/libquendral-hosts.so";
+}
 
-std::string program_file(const std::string &name) { return program_dir() + "/" + name; }
+std::string program_file(const std::string &name) {
+    return program_dir() + "/" + name;
+}
 
-void *open_library(const std::string &path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
+void *open_library(const std::string &path) {
+    return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
 
-void *find_symbol(void *library, const char *name) { return dlsym(library, name); }
+void *find_symbol(void *library, const char *name) {
+    return dlsym(library, name);
+}
 
-void close_library(void *library) { dlclose(library); }
+void close_library(void *library) {
+    dlclose(library);
+}
 
 struct child_process {
     pid_t pid;
@@ -44,7 +53,9 @@ child_process *start_child(const std::string &program, const std::vector<std::st
     return new child_process{pid};
 }
 
-void kill_child(child_process *child) { kill(child->pid, SIGKILL); }
+void kill_child(child_process *child) {
+    kill(child->pid, SIGKILL);
+}
 
 void wait_child(child_process *child) {
     int status = 0;

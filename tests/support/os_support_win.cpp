@@ -13,9 +13,13 @@ std::string program_dir() {
     return full.substr(0, full.find_last_of("\\/"));
 }
 
-std::string library_file() { return program_dir() + "\\quendral-hosts.dll"; }
+std::string library_file() {
+    return program_dir() + "\\quendral-hosts.dll";
+}
 
-std::string program_file(const std::string &name) { return program_dir() + "\\" + name + ".exe"; }
+std::string program_file(const std::string &name) {
+    return program_dir() + "\\" + name + ".exe";
+}
 
 void *open_library(const std::string &path) {
     return reinterpret_cast<void *>(LoadLibraryA(path.c_str()));
@@ -25,7 +29,9 @@ void *find_symbol(void *library, const char *name) {
     return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
 
-void close_library(void *library) { FreeLibrary(static_cast<HMODULE>(library)); }
+void close_library(void *library) {
+    FreeLibrary(static_cast<HMODULE>(library));
+}
 
 struct child_process {
     PROCESS_INFORMATION info;
@@ -46,7 +52,9 @@ child_process *start_child(const std::string &program, const std::vector<std::st
     return child;
 }
 
-void kill_child(child_process *child) { TerminateProcess(child->info.hProcess, 137); }
+void kill_child(child_process *child) {
+    TerminateProcess(child->info.hProcess, 137);
+}
 
 void wait_child(child_process *child) {
     WaitForSingleObject(child->info.hProcess, INFINITE);
@@ -55,7 +63,9 @@ void wait_child(child_process *child) {
     delete child;
 }
 
-void sleep_ms(int ms) { Sleep(static_cast<DWORD>(ms)); }
+void sleep_ms(int ms) {
+    Sleep(static_cast<DWORD>(ms));
+}
 
 // Windows makes hard links for anyone. Under wine, which offers no symbolic
 // link through the Windows calls, the system's own ln makes one; a program

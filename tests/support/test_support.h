@@ -3,11 +3,11 @@
 #ifndef QH_TEST_SUPPORT_H
 #define QH_TEST_SUPPORT_H
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 
