@@ -314,8 +314,15 @@ file_status replace(qh_file *file, const char *, const char *target, sys_error *
     return status;
 }
 
+// The performance counter, not GetTickCount64: its 15.6 ms ticks would let a
+// wait of "about a second" end early by a tick.
 long long clock_ms() {
-    return static_cast<long long>(GetTickCount64());
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER count;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&count);
+    return count.QuadPart / frequency.QuadPart * 1000 +
+           count.QuadPart % frequency.QuadPart * 1000 / frequency.QuadPart;
 }
 
 void sleep_ms(int ms) {
