@@ -29,23 +29,23 @@ void expect_save_refused(const std::string &hosts, const std::string &old_bytes)
 // The default follows the system folder, but reads as the documented
 // constant on a standard installation, whatever the case of the letters.
 TEST_F(WindowsTest, DefaultPathComesFromTheSystemFolder) {
-    const std::string standard = "C:\\Windows\\System32\\drivers\\etc\\hosts";
+    const std::string standard_default = "C:\\Windows\\System32\\drivers\\etc\\hosts";
     const struct {
         const char *system_dir;
         std::string path;
     } cases[] = {
-        {"C:\\Windows\\System32", standard},
-        {"c:\\windows\\system32", standard},
-        {"D:\\Windows\\System32", "D:\\Windows\\System32\\drivers\\etc\\hosts"},
-        {"C:\\WINNT\\System32", "C:\\WINNT\\System32\\drivers\\etc\\hosts"},
-        {"", standard},
+        {"C:\\Windows\\System32", standard_default},
+        {"c:\\windows\\system32", standard_default},
+        {"D:\\Windows\\System32", /* default */ "D:\\Windows\\System32\\drivers\\etc\\hosts"},
+        {"C:\\WINNT\\System32", /* default */ "C:\\WINNT\\System32\\drivers\\etc\\hosts"},
+        {"", standard_default},
     };
     for (const auto &c : cases) {
         char room[PATH_ROOM];
         EXPECT_EQ(hosts_path_in(c.system_dir, room, sizeof room), c.path) << c.system_dir;
     }
     char small[8];
-    EXPECT_EQ(hosts_path_in("E:\\Windows\\System32", small, sizeof small), standard);
+    EXPECT_EQ(hosts_path_in("E:\\Windows\\System32", small, sizeof small), standard_default);
 
     char system_dir[MAX_PATH];
     ASSERT_GT(GetSystemDirectoryA(system_dir, sizeof system_dir), 0u);
