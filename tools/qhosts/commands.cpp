@@ -175,26 +175,25 @@ bool positional_only(const invocation &call, std::vector<std::string> &words, in
     return true;
 }
 
-int add_command(const invocation &call) {
+// "IP NAME [COMMENT]": the words of add and set.
+int address_name_command(const invocation &call,
+                         edit_fn (*make)(const std::string &, const std::string &,
+                                         const std::string *)) {
     std::vector<std::string> words;
     int status = k_exit_ok;
     if (!positional_only(call, words, status))
         return status;
     if (words.size() < 2 || words.size() > 3)
         return command_usage_error(call);
-    return run_edit(call.opts,
-                    add_edit(words[0], words[1], words.size() == 3 ? &words[2] : nullptr));
+    return run_edit(call.opts, make(words[0], words[1], words.size() == 3 ? &words[2] : nullptr));
+}
+
+int add_command(const invocation &call) {
+    return address_name_command(call, add_edit);
 }
 
 int set_command(const invocation &call) {
-    std::vector<std::string> words;
-    int status = k_exit_ok;
-    if (!positional_only(call, words, status))
-        return status;
-    if (words.size() < 2 || words.size() > 3)
-        return command_usage_error(call);
-    return run_edit(call.opts,
-                    set_edit(words[0], words[1], words.size() == 3 ? &words[2] : nullptr));
+    return address_name_command(call, set_edit);
 }
 
 int change_command(const invocation &call, change what) {

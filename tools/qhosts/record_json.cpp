@@ -55,16 +55,6 @@ void put_utf8(unsigned code_point, std::string &out) {
     }
 }
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -287,6 +277,16 @@ private:
 };
 
 }  // namespace
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
 
 bool decode_record_json(const char *text, json_bytes bytes, json_record &out, std::string &why) {
     json_reader reader(text, bytes);

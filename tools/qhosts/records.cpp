@@ -55,16 +55,6 @@ bool same_name(const std::string &a, const std::string &b) {
 
 namespace {
 
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool ipv4_bytes(const std::string &ip, std::string &bytes) {
     bytes.clear();
     std::size_t start = 0;
@@ -97,7 +87,7 @@ bool ipv6_groups(const std::string &text, std::vector<int> &groups) {
             return false;
         int value = 0;
         for (std::size_t i = start; i < end; ++i) {
-            const int digit = hex_digit(text[i]);
+            const int digit = hex_value(text[i]);
             if (digit < 0)
                 return false;
             value = value * 16 + digit;
