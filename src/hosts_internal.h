@@ -16,6 +16,7 @@ enum : std::size_t {
     PATH_SIZE = 8192,
     IP_SIZE = 64,
     NAME_SIZE = 256,
+    LONGEST_NAME = 253,  // the longest name DNS allows
     COMMENT_SIZE = 1024,
     JSON_SIZE = 8192,
 };
@@ -32,12 +33,20 @@ const char *path_in_use() noexcept;
 
 // ---- entry store -----------------------------------------------------------
 
+// The two flags sit beside the address, so that a record without a comment
+// is read and written in its first two cache lines.
 struct host_record {
     char ip[IP_SIZE];
-    char name[NAME_SIZE];
     int enabled;
-    char comment[COMMENT_SIZE];
     int has_comment;
+    char name[NAME_SIZE];
+    char comment[COMMENT_SIZE];
+};
+
+// A stretch of text that need not end in NUL.
+struct text_span {
+    const char *at;
+    std::size_t len;
 };
 
 // The tables and their counts; only the store's functions change them.
@@ -50,6 +59,9 @@ extern int s_pass_cap;
 
 int add_record(const char *ip, const char *name, int enabled, const char *comment,
                int has_comment) noexcept;
+// The same from spans; an empty comment is no comment. Texts too long for
+// their field are cut.
+int add_record(text_span ip, text_span name, int enabled, text_span comment) noexcept;
 int add_passthrough(const char *line) noexcept;
 // True for an index of a record; otherwise sets the error text and is false.
 bool check_index(int index) noexcept;
@@ -74,12 +86,12 @@ bool added_memory_is_zero(std::size_t size) noexcept;
 
 int valid_ip(const char *s) noexcept;
 int valid_name(const char *s) noexcept;
-
-char *trim(char *s) noexcept;
-// Splits off the first two blank-separated tokens of `line` into `ip`
-// (room IP_SIZE) and `name` (room NAME_SIZE); tokens too long for their room
-// are cut. Returns where scanning stopped, just after the second token.
-const char *first_two(const char *line, char *ip, char *name, int *has_ip, int *has_name) noexcept;
+// The same checks on a span.
+bool valid_ip_span(text_span s) noexcept;
+bool valid_name_span(text_span s) noexcept;
+// name_bytes_end returns the first byte from `s` on that a host name may not
+// hold, or `end`.
+const char *name_bytes_end(const char *s, const char *end) noexcept;
 
 // ---- JSON view -------------------------------------------------------------
 

@@ -17,84 +17,93 @@ bool is_blank(char c) {
     return c == ' ' || c == '\t';
 }
 
-const char *skip_blanks(const char *s) {
-    while (is_blank(*s))
+// skip_blanks returns the first byte from `s` on that is not a blank, or
+// `end`.
+const char *skip_blanks(const char *s, const char *end) {
+    while (s != end && is_blank(*s))
         ++s;
     return s;
 }
 
-// Copies the next blank-separated token after *pos into `out` (cut to
-// room - 1 characters) and moves *pos past it; false when there is none.
-bool take_token(const char **pos, char *out, std::size_t room) {
-    const char *s = skip_blanks(*pos);
-    std::size_t len = std::strcspn(s, " \t");
-    std::size_t kept = len < room - 1 ? len : room - 1;
-    std::memcpy(out, s, kept);
-    out[kept] = '\0';
-    *pos = s + len;
-    return len > 0;
+// token_end returns the end of the token that starts at `s`: the first
+// blank, or `end`.
+const char *token_end(const char *s, const char *end) {
+    while (s != end && !is_blank(*s))
+        ++s;
+    return s;
 }
 
-int append_record(const char *ip, const char *name, int enabled, const char *comment) {
-    return add_record(ip, name, enabled, comment, comment[0] != '\0');
+text_span span(const char *from, const char *to) {
+    return {from, static_cast<std::size_t>(to - from)};
+}
+
+// name_end returns the end of the host name that starts at `s`, or nullptr
+// when the token there is not a valid name. Checking each byte while
+// looking for the end reads a name once, the bulk of a big file.
+const char *name_end(const char *s, const char *end) {
+    const char *at = name_bytes_end(s, end);
+    if (at == s || static_cast<std::size_t>(at - s) > LONGEST_NAME || (at != end && !is_blank(*at)))
+        return nullptr;
+    return at;
 }
 
 // "IP NAME..." with an optional "#" comment: one record per name, or the
 // whole line as a passthrough line when any part fails its check.
-int load_active(char *line) {
-    char *hash = std::strchr(line, '#');
-    const char *comment = "";
-    if (hash != nullptr) {
-        *hash = '\0';
-        comment = skip_blanks(hash + 1);
+int load_active(const char *line, const char *end) {
+    const char *hash = static_cast<const char *>(std::memchr(line, '#', end - line));
+    const char *body_end = hash != nullptr ? hash : end;
+    const text_span comment = hash != nullptr ? span(skip_blanks(hash + 1, end), end) : span(end, end);
+    const text_span ip = span(line, token_end(line, body_end));
+    const char *names = skip_blanks(ip.at + ip.len, body_end);
+    bool is_entry = valid_ip_span(ip) && names != body_end && comment.len < COMMENT_SIZE;
+    for (const char *pos = names; is_entry && pos != body_end;) {
+        const char *name = name_end(pos, body_end);
+        is_entry = name != nullptr;
+        pos = is_entry ? skip_blanks(name, body_end) : body_end;
     }
-    char ip[IP_SIZE];
-    char name[NAME_SIZE];
-    int has_ip = 0;
-    int has_name = 0;
-    const char *names = first_two(line, ip, name, &has_ip, &has_name);
-    bool is_entry = has_ip && has_name && valid_ip(ip) && valid_name(name) &&
-                    std::strlen(comment) < COMMENT_SIZE;
-    char extra[NAME_SIZE];
-    for (const char *pos = names; is_entry && take_token(&pos, extra, NAME_SIZE);)
-        is_entry = valid_name(extra) != 0;
-
-    int rc = 1;
-    if (is_entry) {
-        rc = append_record(ip, name, 1, comment);
-        for (const char *pos = names; rc > 0 && take_token(&pos, extra, NAME_SIZE);)
-            rc = append_record(ip, extra, 1, comment);
+    if (!is_entry)
+        return add_passthrough(line);
+    for (const char *pos = names; pos != body_end;) {
+        const char *name = token_end(pos, body_end);
+        if (add_record(ip, span(pos, name), 1, comment) < 0)
+            return -1;
+        pos = skip_blanks(name, body_end);
     }
-    if (hash != nullptr)
-        *hash = '#';
-    return is_entry ? rc : add_passthrough(line);
+    return 1;
 }
 
 // "# IP NAME" or "# IP NAME # comment" is a disabled record; any other
 // commented line (prose, several names) stays a passthrough line.
-int load_commented(const char *line) {
-    char ip[IP_SIZE];
-    char name[NAME_SIZE];
-    int has_ip = 0;
-    int has_name = 0;
-    const char *rest = skip_blanks(first_two(line + 1, ip, name, &has_ip, &has_name));
-    if (has_ip && has_name && valid_ip(ip) && valid_name(name)) {
-        if (*rest == '\0')
-            return add_record(ip, name, 0, "", 0);
+int load_commented(const char *line, const char *end) {
+    const char *ip_at = skip_blanks(line + 1, end);
+    const text_span ip = span(ip_at, token_end(ip_at, end));
+    const char *name_at = skip_blanks(ip.at + ip.len, end);
+    const text_span name = span(name_at, token_end(name_at, end));
+    const char *rest = skip_blanks(name.at + name.len, end);
+    if (valid_ip_span(ip) && valid_name_span(name)) {
+        if (rest == end)
+            return add_record(ip, name, 0, span(end, end));
         if (*rest == '#') {
-            const char *comment = skip_blanks(rest + 1);
-            if (std::strlen(comment) < COMMENT_SIZE)
-                return append_record(ip, name, 0, comment);
+            const text_span comment = span(skip_blanks(rest + 1, end), end);
+            if (comment.len < COMMENT_SIZE)
+                return add_record(ip, name, 0, comment);
         }
     }
     return add_passthrough(line);
 }
 
-int load_line(char *raw) {
-    char *line = trim(raw);
-    if (*line == '\0')
+// load_line handles the `len` bytes at `raw`, one physical line without its
+// line feed; the byte after them may be overwritten.
+int load_line(char *raw, std::size_t len) {
+    const char *line = skip_blanks(raw, raw + len);
+    char *end = raw + len;
+    while (end != line && (is_blank(end[-1]) || end[-1] == '\r'))
+        --end;
+    if (line == end)
         return 1;
-    return *line == '#' ? load_commented(line) : load_active(line);
+    // Passthrough lines are kept as text.
+    *end = '\0';
+    return *line == '#' ? load_commented(line, end) : load_active(line, end);
 }
 
 enum class read_outcome {
@@ -141,8 +150,7 @@ read_outcome read_lines(qh_file *file, content_hash *hash, sys_error *err) {
         std::size_t start = 0;
         len += got;
         while (char *nl = static_cast<char *>(std::memchr(buf + scan, '\n', len - scan))) {
-            *nl = '\0';
-            if (load_line(buf + start) < 0) {
+            if (load_line(buf + start, static_cast<std::size_t>(nl - (buf + start))) < 0) {
                 outcome = read_outcome::out_of_memory;
                 break;
             }
@@ -154,8 +162,7 @@ read_outcome read_lines(qh_file *file, content_hash *hash, sys_error *err) {
         len -= start;
     }
     if (outcome == read_outcome::complete && len > 0) {
-        buf[len] = '\0';
-        if (load_line(buf) < 0)
+        if (load_line(buf, len) < 0)
             outcome = read_outcome::out_of_memory;
     }
     release_block(buf, cap);
@@ -163,22 +170,6 @@ read_outcome read_lines(qh_file *file, content_hash *hash, sys_error *err) {
 }
 
 }  // namespace
-
-char *trim(char *s) noexcept {
-    while (is_blank(*s))
-        ++s;
-    std::size_t n = std::strlen(s);
-    while (n > 0 && (is_blank(s[n - 1]) || s[n - 1] == '\r' || s[n - 1] == '\n'))
-        s[--n] = '\0';
-    return s;
-}
-
-const char *first_two(const char *line, char *ip, char *name, int *has_ip, int *has_name) noexcept {
-    const char *pos = line;
-    *has_ip = take_token(&pos, ip, IP_SIZE);
-    *has_name = take_token(&pos, name, NAME_SIZE);
-    return pos;
-}
 
 QH_EXPORT int QH_CALL hosts_load(void) noexcept {
     clear_err();

@@ -35,15 +35,17 @@ bool grow(void **array, int count, int *cap, std::size_t elem_size) noexcept {
     return true;
 }
 
-void copy_text(char *dst, const char *src, std::size_t room) noexcept {
-    std::size_t len = strnlen(src, room - 1);
-    std::memcpy(dst, src, len);
+void copy_text(char *dst, text_span src, std::size_t room) noexcept {
+    std::memcpy(dst, src.at, src.len < room - 1 ? src.len : room - 1);
+}
+
+text_span span_of(const char *text, std::size_t room) noexcept {
+    return {text, strnlen(text, room - 1)};
 }
 
 }  // namespace
 
-int add_record(const char *ip, const char *name, int enabled, const char *comment,
-               int has_comment) noexcept {
+int add_record(text_span ip, text_span name, int enabled, text_span comment) noexcept {
     void *array = s_recs;
     const int old_cap = s_rec_cap;
     if (!grow(&array, s_rec_count, &s_rec_cap, sizeof(host_record)))
@@ -54,7 +56,7 @@ int add_record(const char *ip, const char *name, int enabled, const char *commen
         s_rec_used = s_rec_cap;
     host_record *rec = &s_recs[s_rec_count];
     // Slots known to be zero are left untouched beyond the texts: a load of
-    // a big file writes about a tenth of each wide record, not all of it.
+    // a big file writes the first two cache lines of each wide record.
     if (s_rec_count < s_rec_used)
         std::memset(rec, 0, sizeof *rec);
     else
@@ -62,12 +64,19 @@ int add_record(const char *ip, const char *name, int enabled, const char *commen
     copy_text(rec->ip, ip, sizeof rec->ip);
     copy_text(rec->name, name, sizeof rec->name);
     rec->enabled = enabled;
-    if (has_comment) {
+    if (comment.len > 0) {
         copy_text(rec->comment, comment, sizeof rec->comment);
         rec->has_comment = 1;
     }
     ++s_rec_count;
     return 1;
+}
+
+int add_record(const char *ip, const char *name, int enabled, const char *comment,
+               int has_comment) noexcept {
+    const text_span no_comment{"", 0};
+    return add_record(span_of(ip, IP_SIZE), span_of(name, NAME_SIZE), enabled,
+                      has_comment ? span_of(comment, COMMENT_SIZE) : no_comment);
 }
 
 int add_passthrough(const char *line) noexcept {

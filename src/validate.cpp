@@ -16,11 +16,11 @@ bool is_hex(char c) {
 }
 
 // Four dot-separated groups of 1 to 3 digits, each at most 255.
-bool valid_ipv4(const char *s) {
+bool valid_ipv4(text_span ip) {
     int value = 0;
     int digits = 0;
     int dots = 0;
-    for (; *s; ++s) {
+    for (const char *s = ip.at; s != ip.at + ip.len; ++s) {
         if (is_digit(*s)) {
             value = value * 10 + (*s - '0');
             if (value > 999)
@@ -42,14 +42,15 @@ bool valid_ipv4(const char *s) {
 
 // Hex digits and colons, at least two colons, at most one "::" and no run
 // of three colons, no lone colon at either end.
-bool valid_ipv6(const char *s) {
-    std::size_t n = std::strlen(s);
+bool valid_ipv6(text_span ip) {
+    const char *s = ip.at;
+    const std::size_t n = ip.len;
     if (n < 2 || n > 45)
         return false;
     int colons = 0;
     bool prev_colon = false;
     bool double_colon = false;
-    for (const char *p = s; *p; ++p) {
+    for (const char *p = s; p != s + n; ++p) {
         if (is_hex(*p)) {
             prev_colon = false;
         } else if (*p == ':') {
@@ -85,25 +86,26 @@ struct name_chars {
 };
 constexpr name_chars k_name_chars;
 
-bool is_name_char(char c) {
-    return k_name_chars.allowed[static_cast<unsigned char>(c)];
-}
-
 }  // namespace
 
+const char *name_bytes_end(const char *s, const char *end) noexcept {
+    while (s != end && k_name_chars.allowed[static_cast<unsigned char>(*s)])
+        ++s;
+    return s;
+}
+
+bool valid_ip_span(text_span s) noexcept {
+    return s.len > 0 && (valid_ipv4(s) || valid_ipv6(s));
+}
+
+bool valid_name_span(text_span s) noexcept {
+    return s.len > 0 && s.len <= LONGEST_NAME && name_bytes_end(s.at, s.at + s.len) == s.at + s.len;
+}
+
 int valid_ip(const char *s) noexcept {
-    if (s == nullptr || *s == '\0')
-        return 0;
-    return valid_ipv4(s) || valid_ipv6(s) ? 1 : 0;
+    return s != nullptr && valid_ip_span({s, std::strlen(s)}) ? 1 : 0;
 }
 
 int valid_name(const char *s) noexcept {
-    if (s == nullptr || *s == '\0')
-        return 0;
-    std::size_t len = 0;
-    for (; s[len]; ++len) {
-        if (len >= 253 || !is_name_char(s[len]))
-            return 0;
-    }
-    return 1;
+    return s != nullptr && valid_name_span({s, strnlen(s, LONGEST_NAME + 1)}) ? 1 : 0;
 }
