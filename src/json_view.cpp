@@ -24,10 +24,6 @@ static_assert(escaped_size(IP_SIZE) + escaped_size(NAME_SIZE) + escaped_size(COM
                   JSON_SIZE,
               "a fully escaped record must fit the JSON buffer");
 
-// How far ahead hosts_get asks for the records a caller reads next: far
-// enough that they arrive from memory before they are needed.
-constexpr int k_prefetch_ahead = 4;
-
 char s_json[JSON_SIZE];
 const char k_empty[] = "";
 
@@ -135,17 +131,8 @@ QH_EXPORT const char *QH_CALL hosts_get(int index) noexcept {
     if (!check_index(index))
         return k_empty;
     const host_record &rec = s_recs[index];
-#if defined(__GNUC__)
-    // Callers walk the table in order; asking for the next record now hides
-    // most of the memory latency of the wide records.
-    if (index + k_prefetch_ahead < s_rec_count) {
-        const host_record &next = s_recs[index + k_prefetch_ahead];
-        __builtin_prefetch(next.ip);
-        __builtin_prefetch(next.name);
-        __builtin_prefetch(&next.enabled);
-        __builtin_prefetch(&next.has_comment);
-    }
-#endif
+    // Callers walk the table in order.
+    prefetch_later_record(index);
     // A stored text is at most its field's width, so each fits its escaped
     // size, and the static_assert above makes all of them fit s_json.
     char *out = put(s_json, "{\"ip\":\"");

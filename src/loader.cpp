@@ -52,7 +52,8 @@ const char *name_end(const char *s, const char *end) {
 int load_active(const char *line, const char *end) {
     const char *hash = static_cast<const char *>(std::memchr(line, '#', end - line));
     const char *body_end = hash != nullptr ? hash : end;
-    const text_span comment = hash != nullptr ? span(skip_blanks(hash + 1, end), end) : span(end, end);
+    const text_span comment =
+        hash != nullptr ? span(skip_blanks(hash + 1, end), end) : span(end, end);
     const text_span ip = span(line, token_end(line, body_end));
     const char *names = skip_blanks(ip.at + ip.len, body_end);
     bool is_entry = valid_ip_span(ip) && names != body_end && comment.len < COMMENT_SIZE;

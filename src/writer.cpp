@@ -115,6 +115,7 @@ bool put_record(output &out, const host_record &rec) {
 
 bool put_all(output &out) {
     for (int i = 0; i < s_rec_count; ++i) {
+        prefetch_later_record(i);
         if (!put_record(out, s_recs[i]))
             return false;
     }
