@@ -23,6 +23,7 @@ using LoaderTest = HostsTest;
 TEST_F(LoaderTest, EveryLineClass) {
     const std::string long_comment(1023, 'c');
     const std::string too_long_comment(1024, 'c');
+    const std::string longest_name(253, 'n');
     const LoadCase cases[] = {
         {"empty file", "", {}, {}},
         {"blank lines only", "\n  \n\t\r\n\n", {}, {}},
@@ -91,6 +92,18 @@ TEST_F(LoaderTest, EveryLineClass) {
          "# 1.2.3.4 a # " + too_long_comment + "\n",
          {},
          {"# 1.2.3.4 a # " + too_long_comment}},
+        {"longest name as a later name",
+         "1.2.3.4 a " + longest_name + "\n",
+         {json("1.2.3.4", "a", 1), json("1.2.3.4", longest_name, 1)},
+         {}},
+        {"a later name one byte too long keeps the line",
+         "1.2.3.4 a " + longest_name + "n\n",
+         {},
+         {"1.2.3.4 a " + longest_name + "n"}},
+        {"disabled name one byte too long keeps the line",
+         "# 1.2.3.4 " + longest_name + "n\n",
+         {},
+         {"# 1.2.3.4 " + longest_name + "n"}},
         {"oversized tokens keep the line",
          "1.2.3.4 " + std::string(300, 'n') + "\n",
          {},
