@@ -33,14 +33,12 @@ const char *path_in_use() noexcept;
 
 // ---- entry store -----------------------------------------------------------
 
-// The two flags sit beside the address, so that a record without a comment
-// is read and written in its first two cache lines.
 struct host_record {
     char ip[IP_SIZE];
-    int enabled;
-    int has_comment;
     char name[NAME_SIZE];
+    int enabled;
     char comment[COMMENT_SIZE];
+    int has_comment;
 };
 
 // A stretch of text that need not end in NUL.

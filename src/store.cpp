@@ -56,7 +56,7 @@ int add_record(text_span ip, text_span name, int enabled, text_span comment) noe
         s_rec_used = s_rec_cap;
     host_record *rec = &s_recs[s_rec_count];
     // Slots known to be zero are left untouched beyond the texts: a load of
-    // a big file writes the first two cache lines of each wide record.
+    // a big file writes about a tenth of each wide record, not all of it.
     if (s_rec_count < s_rec_used)
         std::memset(rec, 0, sizeof *rec);
     else
