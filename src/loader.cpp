@@ -102,7 +102,7 @@ int load_line(char *raw, std::size_t len) {
         --end;
     if (line == end)
         return 1;
-    // Passthrough lines are kept as text.
+    // A passthrough line is stored as a C string.
     *end = '\0';
     return *line == '#' ? load_commented(line, end) : load_active(line, end);
 }
