@@ -495,10 +495,13 @@ int run_quietly(const char *program, char *const argv[]) {
     return 128 + WTERMSIG(status);
 }
 
-// Reads all `size` bytes at `offset`, or fails.
-int read_at(int fd, char *data, std::size_t size, off_t offset, sys_error *err) {
+// Moves all `size` bytes at `offset` through `call` (a pread or pwrite),
+// going on after short transfers and interruptions; a transfer of nothing
+// is an error, since the file is never shorter than what is asked of it.
+template <typename Bytes, typename Call>
+int whole_at(int fd, Bytes *data, std::size_t size, off_t offset, Call call, sys_error *err) {
     while (size > 0) {
-        ssize_t n = ::pread(fd, data, size, offset);
+        ssize_t n = call(fd, data, size, offset);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -512,20 +515,12 @@ int read_at(int fd, char *data, std::size_t size, off_t offset, sys_error *err) 
     return 0;
 }
 
+int read_at(int fd, char *data, std::size_t size, off_t offset, sys_error *err) {
+    return whole_at(fd, data, size, offset, ::pread, err);
+}
+
 int write_at(int fd, const char *data, std::size_t size, off_t offset, sys_error *err) {
-    while (size > 0) {
-        ssize_t n = s_unix_calls->write_at(fd, data, size, offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            describe(n < 0 ? errno : EIO, err);
-            return -1;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += n;
-    }
-    return 0;
+    return whole_at(fd, data, size, offset, s_unix_calls->write_at, err);
 }
 
 // Copies the whole of `in` to the start of `out` and cuts `out` to that size.
