@@ -105,7 +105,7 @@ void check_record(int index) {
         fail("record %d has the name %s", index, shown(rec.name).c_str());
     if (rec.has_comment != 0 && rec.has_comment != 1)
         fail("record %d has has_comment %d", index, rec.has_comment);
-    if (strnlen(rec.comment, COMMENT_SIZE) == COMMENT_SIZE)
+    if (strnlen(rec.comment, k_comment_size) == k_comment_size)
         fail("record %d has an unterminated comment", index);
 
     const char *text = hosts_get(index);

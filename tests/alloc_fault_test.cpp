@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "hooks.h"
 #include "hosts_internal.h"
 #include "support/test_support.h"
 
@@ -15,8 +16,9 @@ long allocations_made;
 long failing_allocation;  // index of the allocation that fails
 
 void *countdown_resize(void *block, std::size_t old_size, std::size_t new_size) {
-    return allocations_made++ == failing_allocation ? nullptr
-                                                    : resize_block(block, old_size, new_size);
+    return allocations_made++ == failing_allocation
+               ? nullptr
+               : native_memory.resize(block, old_size, new_size);
 }
 
 using AllocFaultTest = HostsTest;
@@ -29,9 +31,10 @@ long fail_each_allocation(const std::function<int()> &operation,
                           const std::function<void()> &check_failed) {
     for (failing_allocation = 0;; ++failing_allocation) {
         allocations_made = 0;
-        s_realloc = countdown_resize;
+        const qh_memory counting = {.resize = countdown_resize, .release = native_memory.release};
+        s_hooks.memory = &counting;
         int rc = operation();
-        s_realloc = resize_block;
+        restore_native_hooks();
         if (allocations_made <= failing_allocation) {
             EXPECT_GE(rc, 0) << "failed with no allocation failing: " << hosts_last_error();
             return failing_allocation;

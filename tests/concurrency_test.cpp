@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "hosts_internal.h"
-#include "load_memory.h"
+#include "last_load.h"
 #include "stress_content.h"
 #include "support/os_support.h"
 #include "support/test_support.h"

@@ -10,8 +10,8 @@
 #include <unistd.h>
 #endif
 
+#include "hooks.h"
 #include "hosts_internal.h"
-#include "platform.h"
 #include "support/test_support.h"
 
 using DurabilityTest = HostsTest;
@@ -24,34 +24,36 @@ Lines steps;
 std::string flushed_content;
 std::string tmp_path;
 
-int recorded_commit(qh_file *file, sys_error *err) {
+int recorded_sync(qh_file *file, sys_error *err) {
     steps.push_back("flush data");
 #if !defined(_WIN32)
     // What the flush makes durable (Windows lets nobody else open the file).
     flushed_content = read_bytes(tmp_path);
 #endif
-    return native_platform.commit(file, err);
+    return native_file_methods.sync(file, err);
 }
 
 file_status recorded_replace(qh_file *file, const char *tmp, const char *target, sys_error *err) {
     steps.push_back("replace");
-    return native_platform.replace(file, tmp, target, err);
+    return native_file_methods.replace(file, tmp, target, err);
 }
 
 void recorded_flush_folder(const char *target) {
     steps.push_back(std::string("flush folder of ") + target);
-    native_platform.flush_folder(target);
+    native_system.flush_folder(target);
 }
 
 }  // namespace
 
 TEST_F(DurabilityTest, DataIsFlushedBeforeTheReplaceAndTheFolderAfterIt) {
-    qh_platform recorder = native_platform;
-    recorder.commit = recorded_commit;
-    recorder.replace = recorded_replace;
-    if (native_platform.flush_folder != nullptr)
+    qh_system recorder = native_system;
+    qh_file_methods recorded_files = native_file_methods;
+    recorded_files.sync = recorded_sync;
+    recorded_files.replace = recorded_replace;
+    if (native_system.flush_folder != nullptr)
         recorder.flush_folder = recorded_flush_folder;
-    s_platform = &recorder;
+    s_hooks.system = &recorder;
+    s_hooks.files = &recorded_files;
     tmp_path = hosts + ".tmp";
 
     for (const char *old_content : {static_cast<const char *>(nullptr), "1.1.1.1 old\n"}) {

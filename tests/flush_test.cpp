@@ -1,13 +1,16 @@
+#include "flush.h"
+
 #include <cstdio>
 #include <string>
 
+#include "hooks.h"
 #include "hosts_internal.h"
-#include "platform.h"
 #include "support/test_support.h"
 
 namespace {
 
-qh_platform fake;
+qh_system fake;
+flush_wording fake_words;
 resolver_result resolver_answer;
 
 // What a substitute step does when asked: run with an exit code, find
@@ -48,11 +51,11 @@ command_result fake_daemon(int *rc) {
 
 // The native names, with every system step replaced.
 void use_fake_steps() {
-    fake = native_platform;
+    fake = native_system;
     fake.resolver_flush = fake_resolver;
     fake.run_fallback = fake_fallback;
     fake.flush_cache_daemon = fake_daemon;
-    s_platform = &fake;
+    s_hooks.system = &fake;
 }
 
 void answer_with(resolver_result resolver, command_answer fallback, command_answer daemon) {
@@ -102,18 +105,20 @@ TEST_F(FlushTest, EveryOutcome) {
     for (const auto &row : rows) {
         SCOPED_TRACE(row.error);
         use_fake_steps();
-        fake.resolver_library = "libres";
-        fake.resolver_lookup = "res_flush";
-        fake.resolver_call = "Flush";
-        fake.resolver_code_kind = "code";
-        fake.resolver_service = "resolverd";
-        fake.fallback_command = "resctl flush";
-        fake.cache_daemon_command = "cached -i hosts";
+        fake_words = {
+            .resolver_library = "libres",
+            .resolver_lookup = "res_flush",
+            .resolver_call = "Flush",
+            .resolver_code_kind = "code",
+            .resolver_service = "resolverd",
+            .fallback_command = "resctl flush",
+            .cache_daemon_command = "cached -i hosts",
+        };
         if (!row.daemon.exists)
             fake.flush_cache_daemon = nullptr;
         answer_with(row.resolver, row.fallback, row.daemon);
 
-        EXPECT_EQ(hosts_flush_dns(), row.result);
+        EXPECT_EQ(flush_resolver_cache(&fake, fake_words), row.result);
         EXPECT_STREQ(hosts_last_error(), row.error);
         EXPECT_EQ(fallback_runs, row.fallback_runs);
         EXPECT_EQ(daemon_runs, row.resolver != RESOLVER_LOAD_FAILED && row.daemon.exists ? 1 : 0);
@@ -122,8 +127,8 @@ TEST_F(FlushTest, EveryOutcome) {
 
 #if defined(_WIN32)
 TEST_F(FlushTest, WindowsNamesInMessages) {
-    EXPECT_STREQ(native_platform.resolver_library, "dnsapi.dll");
-    EXPECT_EQ(native_platform.flush_cache_daemon, nullptr);
+    EXPECT_STREQ(native_flush_wording.resolver_library, "dnsapi.dll");
+    EXPECT_EQ(native_system.flush_cache_daemon, nullptr);
     use_fake_steps();
     answer_with(RESOLVER_FAILED, exits(0), absent);
     EXPECT_EQ(hosts_flush_dns(), 1);

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "hooks.h"
 #include "hosts_internal.h"
-#include "load_memory.h"
-#include "platform.h"
+#include "last_load.h"
 #include "support/test_support.h"
 
 namespace {
@@ -135,9 +135,13 @@ TEST_F(ChangeTest, PathNeverLoadedSavesAsBefore) {
 TEST_F(ChangeTest, SaveAfterAFailedLoadIsRefusedUntilALoadWorks) {
     const std::string big = "# a file too big for the memory left\n1.1.1.1 a\n";
     write_bytes(hosts, big);
-    s_realloc = [](void *, std::size_t, std::size_t) -> void * { return nullptr; };
+    const qh_memory no_memory = {
+        .resize = [](void *, std::size_t, std::size_t) -> void * { return nullptr; },
+        .release = native_memory.release,
+    };
+    s_hooks.memory = &no_memory;
     ASSERT_EQ(hosts_load(), -1);
-    s_realloc = resize_block;
+    restore_native_hooks();
     ASSERT_EQ(hosts_add("9.9.9.9", "only", nullptr), 0);
     EXPECT_EQ(hosts_save(), -1);
     EXPECT_EQ(hosts_last_error(), "not replacing " + hosts + ": its last load failed");
@@ -153,7 +157,8 @@ namespace {
 
 // A clock that moves only when the save pauses, and a file held up by
 // another process until that clock reaches `busy_until_ms`.
-qh_platform slow;
+qh_system slow;
+qh_file_methods slow_files;
 long long fake_now_ms;
 long long busy_until_ms;
 std::vector<int> pauses;
@@ -177,28 +182,28 @@ file_status held_create(const char *tmp, const char *target, qh_file **file, sys
         held(err);
         return FILE_BUSY;
     }
-    return native_platform.create_temp(tmp, target, file, err);
+    return native_system.create_temp(tmp, target, file, err);
 }
 file_status held_open(const char *path, qh_file **file, sys_error *err) {
     if (still_held()) {
         held(err);
         return FILE_BUSY;
     }
-    return native_platform.open_current(path, file, err);
+    return native_system.open_current(path, file, err);
 }
 file_status held_probe(const char *path, sys_error *err) {
     if (still_held()) {
         held(err);
         return FILE_BUSY;
     }
-    return native_platform.probe(path, err);
+    return native_system.probe(path, err);
 }
 file_status held_replace(qh_file *file, const char *tmp, const char *target, sys_error *err) {
     if (still_held()) {
         held(err);
         return FILE_BUSY;
     }
-    return native_platform.replace(file, tmp, target, err);
+    return native_file_methods.replace(file, tmp, target, err);
 }
 file_status read_only_probe(const char *, sys_error *err) {
     std::snprintf(err->text, sizeof err->text, "read-only");
@@ -227,38 +232,43 @@ TEST_F(WaitTest, WaitsWithGrowingPausesWithinItsBudget) {
     const std::string rename_failed = "rename " + tmp + " -> " + hosts + " failed: held";
     const struct {
         const char *what;
-        void (*hold)(qh_platform &);
+        void (*hold)(qh_system &, qh_file_methods &);
         long long held_ms;
         int waited_ms;  // the budget, when the save fails
         std::string error;
     } cases[] = {
-        {"other save, 2.5 s", [](qh_platform &p) { p.create_temp = held_create; }, 2500, 2000,
-         other_save},
-        {"other save, 0.3 s", [](qh_platform &p) { p.create_temp = held_create; }, 300, 0, ""},
-        {"check, 5 s", [](qh_platform &p) { p.open_current = held_open; }, 5000, 1000,
-         "cannot open " + hosts + ": held"},
-        {"probe, 5 s", [](qh_platform &p) { p.probe = held_probe; }, 5000, 1000, rename_failed},
-        {"probe, 0.3 s", [](qh_platform &p) { p.probe = held_probe; }, 300, 0, ""},
-        {"replace, 5 s", [](qh_platform &p) { p.replace = held_replace; }, 5000, 1000,
+        {"other save, 2.5 s", [](qh_system &p, qh_file_methods &) { p.create_temp = held_create; },
+         2500, 2000, other_save},
+        {"other save, 0.3 s", [](qh_system &p, qh_file_methods &) { p.create_temp = held_create; },
+         300, 0, ""},
+        {"check, 5 s", [](qh_system &p, qh_file_methods &) { p.open_current = held_open; }, 5000,
+         1000, "cannot open " + hosts + ": held"},
+        {"probe, 5 s", [](qh_system &p, qh_file_methods &) { p.probe = held_probe; }, 5000, 1000,
          rename_failed},
-        {"replace, 0.3 s", [](qh_platform &p) { p.replace = held_replace; }, 300, 0, ""},
-        {"read-only", [](qh_platform &p) { p.probe = read_only_probe; }, 0, 0,
+        {"probe, 0.3 s", [](qh_system &p, qh_file_methods &) { p.probe = held_probe; }, 300, 0, ""},
+        {"replace, 5 s", [](qh_system &, qh_file_methods &f) { f.replace = held_replace; }, 5000,
+         1000, rename_failed},
+        {"replace, 0.3 s", [](qh_system &, qh_file_methods &f) { f.replace = held_replace; }, 300,
+         0, ""},
+        {"read-only", [](qh_system &p, qh_file_methods &) { p.probe = read_only_probe; }, 0, 0,
          "rename " + tmp + " -> " + hosts + " failed: read-only"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         load_text(k_old);
         ASSERT_GE(hosts_add("9.9.9.9", "mine", nullptr), 0);
-        slow = native_platform;
+        slow = native_system;
+        slow_files = native_file_methods;
         slow.clock_ms = fake_clock;
         slow.sleep_ms = fake_sleep;
-        c.hold(slow);
+        c.hold(slow, slow_files);
         fake_now_ms = 1000000;
         busy_until_ms = fake_now_ms + c.held_ms;
         pauses.clear();
-        s_platform = &slow;
+        s_hooks.system = &slow;
+        s_hooks.files = &slow_files;
         const int rc = hosts_save();
-        s_platform = &native_platform;
+        restore_native_hooks();
 
         EXPECT_EQ(rc, c.error.empty() ? 1 : -1);
         EXPECT_EQ(hosts_last_error(), c.error);

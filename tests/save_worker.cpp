@@ -21,8 +21,8 @@
 #include <string>
 #include <thread>
 
+#include "hooks.h"
 #include "hosts_internal.h"
-#include "platform.h"
 #include "stress_content.h"
 
 namespace {
@@ -96,7 +96,7 @@ int hold_lock(const std::string &hosts, const std::string &ready) {
     const std::string tmp = hosts + ".tmp";
     qh_file *file = nullptr;
     sys_error err{};
-    if (native_platform.create_temp(tmp.c_str(), hosts.c_str(), &file, &err) != FILE_OK) {
+    if (native_system.create_temp(tmp.c_str(), hosts.c_str(), &file, &err) != FILE_OK) {
         std::fprintf(stderr, "lock: %s\n", err.text);
         return 1;
     }

@@ -1,8 +1,8 @@
 #include <cstring>
 #include <string>
 
+#include "hooks.h"
 #include "hosts_internal.h"
-#include "platform.h"
 #include "support/test_support.h"
 
 using StateTest = HostsTest;
@@ -11,7 +11,7 @@ TEST_F(StateTest, NullOrEmptyPathSelectsTheDefault) {
     for (const char *choice : {static_cast<const char *>(nullptr), ""}) {
         ASSERT_EQ(hosts_set_path(hosts.c_str()), 1);
         EXPECT_EQ(hosts_set_path(choice), 1);
-        EXPECT_STREQ(path_in_use(), native_platform.default_path());
+        EXPECT_STREQ(path_in_use(), native_system.default_path());
         EXPECT_STREQ(hosts_last_error(), "");
     }
 }
@@ -23,9 +23,9 @@ TEST_F(StateTest, WithoutAChosenPathLoadAndSaveUseTheSystemFile) {
     system_file = dir.file("system-hosts");
     write_bytes(system_file, "10.1.2.3 stand-in.example\n");
     write_bytes(hosts, "10.9.9.9 chosen.example\n");
-    qh_platform stand_in = native_platform;
+    qh_system stand_in = native_system;
     stand_in.default_path = [] { return system_file.c_str(); };
-    s_platform = &stand_in;
+    s_hooks.system = &stand_in;
 
     ASSERT_EQ(hosts_set_path(nullptr), 1);
     ASSERT_EQ(hosts_load(), 1) << hosts_last_error();

@@ -2,8 +2,8 @@
 #include <cstring>
 #include <string>
 
+#include "hooks.h"
 #include "hosts_internal.h"
-#include "platform.h"
 #include "support/test_support.h"
 
 namespace {
@@ -14,16 +14,19 @@ int allocations_left;
 void *limited_resize(void *block, std::size_t old_size, std::size_t new_size) {
     if (allocations_left-- <= 0)
         return nullptr;
-    return resize_block(block, old_size, new_size);
+    return native_memory.resize(block, old_size, new_size);
 }
 
 // The heap promises nothing about new memory: make that visible.
 void *scribbling_resize(void *block, std::size_t old_size, std::size_t new_size) {
-    char *bigger = static_cast<char *>(resize_block(block, old_size, new_size));
+    char *bigger = static_cast<char *>(native_memory.resize(block, old_size, new_size));
     if (bigger != nullptr && !added_memory_is_zero(new_size))
         std::memset(bigger + old_size, 0x5a, new_size - old_size);
     return bigger;
 }
+
+const qh_memory limited_memory = {.resize = limited_resize, .release = native_memory.release};
+const qh_memory scribbling_memory = {.resize = scribbling_resize, .release = native_memory.release};
 
 }  // namespace
 
@@ -57,7 +60,7 @@ TEST_F(StoreTest, FailedGrowthChangesNothing) {
     host_record *records = s_recs;
     char **lines = s_pass;
     allocations_left = 0;
-    s_realloc = limited_resize;
+    s_hooks.memory = &limited_memory;
 
     EXPECT_EQ(add_record("10.0.0.2", "new", 1, "", 0), -1);
     EXPECT_EQ(add_passthrough("# new"), -1);
@@ -71,7 +74,7 @@ TEST_F(StoreTest, FailedGrowthChangesNothing) {
 
 TEST_F(StoreTest, PassthroughCopyFailureKeepsTheCount) {
     allocations_left = 1;  // the pointer array grows, the copy fails
-    s_realloc = limited_resize;
+    s_hooks.memory = &limited_memory;
     EXPECT_EQ(add_passthrough("# line"), -1);
     EXPECT_EQ(s_pass_count, 0);
     EXPECT_EQ(s_pass_cap, 16);
@@ -161,11 +164,12 @@ protected:
     void SetUp() override {
         HostsTest::SetUp();
         pages = {};
-        s_pages = &counted_pages;
+        s_hooks.pages = &counted_pages;
     }
+    // The tables go back through the pages they came from.
     void TearDown() override {
+        reset_lists();
         HostsTest::TearDown();
-        s_pages = &native_pages;
     }
     void need_large_pages() {
         if (native_pages.granule() == 0)
@@ -227,7 +231,7 @@ TEST_F(LargeTableTest, WithoutLargePagesTablesStayOnTheHeap) {
 }
 
 TEST_F(StoreTest, SlotsFromTheHeapAreCleared) {
-    s_realloc = scribbling_resize;
+    s_hooks.memory = &scribbling_memory;
     for (int i = 0; i < 40; ++i)
         ASSERT_EQ(add_record("10.0.0.1", "h", 1, "", 0), 1);
     for (int i = 0; i < hosts_count(); ++i) {

@@ -18,11 +18,11 @@
 #include <future>
 #include <string>
 
+#include "hooks.h"
 #include "hosts_internal.h"
-#include "load_memory.h"
-#include "platform.h"
+#include "last_load.h"
 #include "support/test_support.h"
-#include "unix/platform_unix.h"
+#include "unix/internal.h"
 
 using UnixTest = HostsTest;
 
@@ -149,14 +149,14 @@ TEST_F(UnixTest, SymlinkedFileKeepsItsLink) {
     }
 
     // The error texts name the file the save works on.
-    qh_platform injected = native_platform;
+    qh_file_methods injected = native_file_methods;
     injected.replace = [](qh_file *, const char *, const char *, sys_error *err) {
         std::snprintf(err->text, sizeof err->text, "injected");
         return FILE_FAILED;
     };
-    s_platform = &injected;
+    s_hooks.files = &injected;
     EXPECT_EQ(hosts_save(), -1);
-    s_platform = &native_platform;
+    restore_native_hooks();
     const std::string resolved = dir.file("real/../real/hosts");
     EXPECT_EQ(hosts_last_error(),
               "rename " + resolved + ".tmp -> " + resolved + " failed: injected");
@@ -252,12 +252,12 @@ TEST_F(UnixTest, LabelThatCannotBeCopiedFailsTheSave) {
     const char label[] = "system_u:object_r:net_conf_t:s0";
     write_bytes(hosts, "1.2.3.4 a\n");
     ASSERT_EQ(setxattr(hosts.c_str(), "user.qh-note", "kept", 4, 0), 0);
-    const unix_calls refusing = {
-        .reserve = native_unix_calls.reserve,
-        .write_at = native_unix_calls.write_at,
+    const os_calls refusing = {
+        .reserve = native_os_calls.reserve,
+        .write_at = native_os_calls.write_at,
         .set_xattr = refuse_xattr,
     };
-    s_unix_calls = &refusing;
+    s_hooks.os = &refusing;
     ASSERT_EQ(hosts_load(), 1);
     ASSERT_GE(hosts_add("5.6.7.8", "b", nullptr), 0);
     int unlabelled = hosts_save();
@@ -265,7 +265,7 @@ TEST_F(UnixTest, LabelThatCannotBeCopiedFailsTheSave) {
     bool labelled = setxattr(hosts.c_str(), "security.selinux", label, sizeof label, 0) == 0;
     int labelled_rc = labelled ? hosts_save() : 0;
     std::string labelled_error = hosts_last_error();
-    s_unix_calls = &native_unix_calls;
+    restore_native_hooks();
 
     EXPECT_EQ(unlabelled, 1) << unlabelled_error;
     EXPECT_EQ(read_bytes(hosts), "1.2.3.4 a\n5.6.7.8 b\n");
@@ -299,13 +299,15 @@ TEST_F(UnixTest, InPlaceOverwriteCopiesTheWholeFile) {
         ASSERT_EQ(chmod(hosts.c_str(), 0604), 0);
         write_bytes(tmp, content);
         sys_error err{};
-        ASSERT_EQ(overwrite_in_place(tmp.c_str(), hosts.c_str(), &err), FILE_OK) << err.text;
+        ASSERT_EQ(platform::overwrite_in_place(tmp.c_str(), hosts.c_str(), &err), FILE_OK)
+            << err.text;
         EXPECT_EQ(read_bytes(hosts), content);
         struct stat after;
         ASSERT_EQ(stat(hosts.c_str(), &after), 0);
         EXPECT_EQ(after.st_mode & 07777, 0604u);
 
-        EXPECT_EQ(overwrite_in_place(dir.file("absent").c_str(), hosts.c_str(), &err), FILE_FAILED);
+        EXPECT_EQ(platform::overwrite_in_place(dir.file("absent").c_str(), hosts.c_str(), &err),
+                  FILE_FAILED);
         EXPECT_STREQ(err.text, "No such file or directory");
         EXPECT_EQ(read_bytes(hosts), content);
     }
@@ -326,9 +328,9 @@ int no_room(int, off_t) {
 ssize_t failing_write_at(int fd, const void *data, std::size_t size, off_t offset) {
     int &left = failed_once ? restore_writes_left : writes_left;
     if (left-- > 0)
-        return native_unix_calls.write_at(fd, data, size, offset);
+        return native_os_calls.write_at(fd, data, size, offset);
     failed_once = true;
-    if (native_unix_calls.write_at(fd, data, size / 2, offset) < 0)
+    if (native_os_calls.write_at(fd, data, size / 2, offset) < 0)
         return -1;
     errno = EIO;
     return -1;
@@ -337,7 +339,7 @@ ssize_t failing_write_at(int fd, const void *data, std::size_t size, off_t offse
 // Replaces the hosts file in place, as for a mount point, with the fault
 // table above.
 file_status replace_in_place(qh_file *, const char *tmp, const char *target, sys_error *err) {
-    return overwrite_in_place(tmp, target, err);
+    return platform::overwrite_in_place(tmp, target, err);
 }
 
 }  // namespace
@@ -349,19 +351,19 @@ TEST_F(UnixTest, FailedInPlaceCopyPutsTheOldBytesBack) {
         "1.1.1.1 old # the old file\n# comment line\n" + std::string(100000, '#') + "\n";
     const std::string tmp = hosts + ".tmp";
     const std::string failed = "rename " + tmp + " -> " + hosts + " failed: ";
-    const unix_calls full_disk = {
+    const os_calls full_disk = {
         .reserve = no_room,
-        .write_at = native_unix_calls.write_at,
-        .set_xattr = native_unix_calls.set_xattr,
+        .write_at = native_os_calls.write_at,
+        .set_xattr = native_os_calls.set_xattr,
     };
-    const unix_calls failing_disk = {
-        .reserve = native_unix_calls.reserve,
+    const os_calls failing_disk = {
+        .reserve = native_os_calls.reserve,
         .write_at = failing_write_at,
-        .set_xattr = native_unix_calls.set_xattr,
+        .set_xattr = native_os_calls.set_xattr,
     };
     const struct {
         const char *what;
-        const unix_calls *calls;
+        const os_calls *calls;
         int writes;
         int restore_writes;
         std::string error;
@@ -384,17 +386,16 @@ TEST_F(UnixTest, FailedInPlaceCopyPutsTheOldBytesBack) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         write_bytes(hosts, old_content);
-        qh_platform in_place = native_platform;
+        qh_file_methods in_place = native_file_methods;
         in_place.replace = replace_in_place;
-        s_platform = &in_place;
-        s_unix_calls = c.calls;
+        s_hooks.files = &in_place;
+        s_hooks.os = c.calls;
         writes_left = c.writes;
         restore_writes_left = c.restore_writes;
         failed_once = false;
 
         EXPECT_EQ(hosts_save(), -1);
-        s_unix_calls = &native_unix_calls;
-        s_platform = &native_platform;
+        restore_native_hooks();
         EXPECT_EQ(hosts_last_error(), c.error);
         const bool temp_kept = c.restore_writes == 0 && c.calls == &failing_disk;
         EXPECT_EQ(fs::exists(tmp), temp_kept);

@@ -5,11 +5,11 @@
 #include <string>
 #include <thread>
 
+#include "hooks.h"
 #include "hosts_internal.h"
-#include "platform.h"
 #include "support/os_support.h"
 #include "support/test_support.h"
-#include "win/platform_win.h"
+#include "win/internal.h"
 
 using WindowsTest = HostsTest;
 
@@ -41,16 +41,17 @@ TEST_F(WindowsTest, DefaultPathComesFromTheSystemFolder) {
         {"", standard_default},
     };
     for (const auto &c : cases) {
-        char room[PATH_ROOM];
-        EXPECT_EQ(hosts_path_in(c.system_dir, room, sizeof room), c.path) << c.system_dir;
+        char room[k_path_size];
+        EXPECT_EQ(platform::hosts_path_in(c.system_dir, room, sizeof room), c.path) << c.system_dir;
     }
     char small[8];
-    EXPECT_EQ(hosts_path_in("E:\\Windows\\System32", small, sizeof small), standard_default);
+    EXPECT_EQ(platform::hosts_path_in("E:\\Windows\\System32", small, sizeof small),
+              standard_default);
 
     char system_dir[MAX_PATH];
     ASSERT_GT(GetSystemDirectoryA(system_dir, sizeof system_dir), 0u);
-    char room[PATH_ROOM];
-    const std::string expected = hosts_path_in(system_dir, room, sizeof room);
+    char room[k_path_size];
+    const std::string expected = platform::hosts_path_in(system_dir, room, sizeof room);
     ASSERT_EQ(hosts_set_path(nullptr), 1);
     EXPECT_EQ(path_in_use(), expected) << system_dir;
 }

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "hooks.h"
 #include "hosts_internal.h"
-#include "platform.h"
 #include "support/os_support.h"
 #include "support/test_support.h"
 
@@ -113,7 +113,8 @@ TEST_F(WriterTest, FolderInTheWayIsLeftAlone) {
 namespace {
 
 // Every failure a save can meet, injected into the platform layer.
-qh_platform injected;
+qh_system injected;
+qh_file_methods injected_files;
 int writes_before_failure;
 
 void injected_error(sys_error *err) {
@@ -128,14 +129,14 @@ file_status failing_create(const char *, const char *, qh_file **, sys_error *er
 // Writes half of the block for real, then fails, so a partial file exists.
 int failing_write(qh_file *file, const void *data, std::size_t size, sys_error *err) {
     if (writes_before_failure-- > 0)
-        return native_platform.write_all(file, data, size, err);
-    native_platform.write_all(file, data, size / 2, err);
+        return native_file_methods.write_all(file, data, size, err);
+    native_file_methods.write_all(file, data, size / 2, err);
     injected_error(err);
     return -1;
 }
 
-int failing_commit(qh_file *file, sys_error *err) {
-    native_platform.commit(file, err);
+int failing_sync(qh_file *file, sys_error *err) {
+    native_file_methods.sync(file, err);
     injected_error(err);
     return -1;
 }
@@ -158,26 +159,28 @@ TEST_F(WriterTest, EveryFailureLeavesTheOldFileAndNoTemporaryFile) {
     const std::string writing_failed = "failed writing " + tmp + ": injected";
     const struct {
         const char *what;
-        void (*inject)(qh_platform &);
+        void (*inject)(qh_system &, qh_file_methods &);
         std::string error;
     } cases[] = {
-        {"create", [](qh_platform &p) { p.create_temp = failing_create; },
+        {"create", [](qh_system &p, qh_file_methods &) { p.create_temp = failing_create; },
          "cannot open " + tmp + " for writing: injected"},
         {"first write",
-         [](qh_platform &p) {
-             p.write_all = failing_write;
+         [](qh_system &, qh_file_methods &f) {
+             f.write_all = failing_write;
              writes_before_failure = 0;
          },
          writing_failed},
         {"later write",
-         [](qh_platform &p) {
-             p.write_all = failing_write;
+         [](qh_system &, qh_file_methods &f) {
+             f.write_all = failing_write;
              writes_before_failure = 3;
          },
          writing_failed},
-        {"flush and close", [](qh_platform &p) { p.commit = failing_commit; }, writing_failed},
-        {"probe", [](qh_platform &p) { p.probe = blocked_probe; }, rename_failed},
-        {"replace", [](qh_platform &p) { p.replace = failing_replace; }, rename_failed},
+        {"flush and close", [](qh_system &, qh_file_methods &f) { f.sync = failing_sync; },
+         writing_failed},
+        {"probe", [](qh_system &p, qh_file_methods &) { p.probe = blocked_probe; }, rename_failed},
+        {"replace", [](qh_system &, qh_file_methods &f) { f.replace = failing_replace; },
+         rename_failed},
     };
     const std::string old_bytes = "# the old file\n1.2.3.4 old\n";
     for (const auto &c : cases) {
@@ -186,16 +189,18 @@ TEST_F(WriterTest, EveryFailureLeavesTheOldFileAndNoTemporaryFile) {
         reset_lists();
         for (int i = 0; i < 5000; ++i)
             ASSERT_GE(hosts_add("10.1.2.3", ("host" + std::to_string(i)).c_str(), "x"), 0);
-        injected = native_platform;
-        c.inject(injected);
-        s_platform = &injected;
+        injected = native_system;
+        injected_files = native_file_methods;
+        c.inject(injected, injected_files);
+        s_hooks.system = &injected;
+        s_hooks.files = &injected_files;
 
         EXPECT_EQ(hosts_save(), -1);
         EXPECT_EQ(hosts_last_error(), c.error);
         EXPECT_EQ(read_bytes(hosts), old_bytes);
         EXPECT_FALSE(fs::exists(tmp));
         EXPECT_EQ(hosts_count(), 5000);
-        s_platform = &native_platform;
+        restore_native_hooks();
     }
 }
 

@@ -1,18 +1,15 @@
-// The one owner of what the last load found, and the hash it is told by.
-#include "load_memory.h"
+// xxHash64, as its reference describes it, for a stream fed in pieces.
+#include "content_hash.h"
 
-#include <cstdio>
 #include <cstring>
-
-#include "hosts_internal.h"
 
 namespace {
 
-const std::uint64_t P1 = 0x9e3779b185ebca87ULL;
-const std::uint64_t P2 = 0xc2b2ae3d27d4eb4fULL;
-const std::uint64_t P3 = 0x165667b19e3779f9ULL;
-const std::uint64_t P4 = 0x85ebca77c2b2ae63ULL;
-const std::uint64_t P5 = 0x27d4eb2f165667c5ULL;
+const std::uint64_t k_prime1 = 0x9e3779b185ebca87ULL;
+const std::uint64_t k_prime2 = 0xc2b2ae3d27d4eb4fULL;
+const std::uint64_t k_prime3 = 0x165667b19e3779f9ULL;
+const std::uint64_t k_prime4 = 0x85ebca77c2b2ae63ULL;
+const std::uint64_t k_prime5 = 0x27d4eb2f165667c5ULL;
 
 std::uint64_t rotl(std::uint64_t x, int bits) {
     return (x << bits) | (x >> (64 - bits));
@@ -31,15 +28,12 @@ std::uint32_t read32(const unsigned char *p) {
 }
 
 std::uint64_t mix(std::uint64_t lane, std::uint64_t input) {
-    return rotl(lane + input * P2, 31) * P1;
+    return rotl(lane + input * k_prime2, 31) * k_prime1;
 }
 
 std::uint64_t merge(std::uint64_t hash, std::uint64_t lane) {
-    return (hash ^ mix(0, lane)) * P1 + P4;
+    return (hash ^ mix(0, lane)) * k_prime1 + k_prime4;
 }
-
-char s_loaded_path[PATH_SIZE];
-loaded_file s_loaded = {NEVER_LOADED, 0, 0};
 
 }  // namespace
 
@@ -69,7 +63,7 @@ void content_hash::add(const void *data, std::size_t size) noexcept {
 }
 
 std::uint64_t content_hash::value() const noexcept {
-    std::uint64_t h = P5;
+    std::uint64_t h = k_prime5;
     if (total_ >= 32) {
         h = rotl(lanes_[0], 1) + rotl(lanes_[1], 7) + rotl(lanes_[2], 12) + rotl(lanes_[3], 18);
         for (std::uint64_t lane : lanes_)
@@ -79,39 +73,15 @@ std::uint64_t content_hash::value() const noexcept {
     const unsigned char *p = pending_;
     std::size_t left = pending_size_;
     for (; left >= 8; p += 8, left -= 8)
-        h = rotl(h ^ mix(0, read64(p)), 27) * P1 + P4;
+        h = rotl(h ^ mix(0, read64(p)), 27) * k_prime1 + k_prime4;
     if (left >= 4) {
-        h = rotl(h ^ read32(p) * P1, 23) * P2 + P3;
+        h = rotl(h ^ read32(p) * k_prime1, 23) * k_prime2 + k_prime3;
         p += 4;
         left -= 4;
     }
     for (; left > 0; ++p, --left)
-        h = rotl(h ^ *p * P5, 11) * P1;
-    h = (h ^ (h >> 33)) * P2;
-    h = (h ^ (h >> 29)) * P3;
+        h = rotl(h ^ *p * k_prime5, 11) * k_prime1;
+    h = (h ^ (h >> 33)) * k_prime2;
+    h = (h ^ (h >> 29)) * k_prime3;
     return h ^ (h >> 32);
-}
-
-void remember_load(const char *path, load_outcome outcome, const content_hash *content) noexcept {
-    std::snprintf(s_loaded_path, sizeof s_loaded_path, "%s", path);
-    s_loaded = {outcome, 0, 0};
-    if (outcome == LOADED_CONTENT) {
-        s_loaded.size = content->size();
-        s_loaded.hash = content->value();
-    }
-}
-
-loaded_file remembered_load(const char *path) noexcept {
-    if (s_loaded.outcome == NEVER_LOADED || std::strcmp(path, s_loaded_path) != 0)
-        return {NEVER_LOADED, 0, 0};
-    return s_loaded;
-}
-
-void remember_saved(const content_hash &written) noexcept {
-    s_loaded = {LOADED_CONTENT, written.size(), written.value()};
-}
-
-void forget_load() noexcept {
-    s_loaded = {NEVER_LOADED, 0, 0};
-    s_loaded_path[0] = '\0';
 }

@@ -1,29 +1,12 @@
 // What the last hosts_load found at its path, so that a save to that path
 // can tell whether another program changed the file in the meantime.
-#ifndef QUENDRAL_HOSTS_LOAD_MEMORY_H
-#define QUENDRAL_HOSTS_LOAD_MEMORY_H
+#ifndef QUENDRAL_HOSTS_LAST_LOAD_H
+#define QUENDRAL_HOSTS_LAST_LOAD_H
 
-#include <cstddef>
 #include <cstdint>
 
-// xxHash64 (seed 0) of a byte stream fed in pieces of any size: fast enough
-// to run over every byte a load reads and a save writes, and strong enough
-// that a change goes unnoticed with a chance of one in 2^64.
-class content_hash {
-public:
-    void add(const void *data, std::size_t size) noexcept;
-    std::uint64_t value() const noexcept;
-    std::uint64_t size() const noexcept { return total_; }
-
-private:
-    void add_stripe(const unsigned char *stripe) noexcept;
-
-    std::uint64_t lanes_[4] = {0x60ea27eeadc0b5d6ULL, 0xc2b2ae3d27d4eb4fULL, 0,
-                               0x61c8864e7a143579ULL};
-    unsigned char pending_[32] = {};
-    std::size_t pending_size_ = 0;
-    std::uint64_t total_ = 0;
-};
+#include "content_hash.h"
+#include "platform.h"
 
 enum load_outcome {
     NEVER_LOADED,  // the path was not the last one loaded
@@ -46,5 +29,10 @@ loaded_file remembered_load(const char *path) noexcept;
 // A save to the loaded path succeeded: the file now holds `written`.
 void remember_saved(const content_hash &written) noexcept;
 void forget_load() noexcept;
+
+// The record itself, defined with the rest of the library's state; only the
+// functions above change it.
+extern char s_loaded_path[k_path_size];
+extern loaded_file s_loaded;
 
 #endif
