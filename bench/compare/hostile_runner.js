@@ -1,5 +1,5 @@
 'use strict'
-// The npm package hostile doing qh_runner's work, for bench/compare.py:
+// The npm package hostile doing qh_runner's work, for bench/compare/compare.py:
 //   node hostile_runner.js list FILE   read FILE, make each entry's JSON text, print the count
 //   node hostile_runner.js edit FILE   read FILE with its other lines, add an entry, remove it, write FILE
 //

@@ -11,13 +11,14 @@ started from here:
             with its data flushed to disk, which the library's save does,
             and a program that only writes to every page of as much new
             memory as the loaded records take, on 4 KiB pages and on
-            transparent huge pages as the library's large tables are)
+            transparent huge pages as the library's large tables are; one
+            record's size comes from the build, through qh_record_size)
   qh_runner list: load + every record through hosts_get;
             edit: load + add + remove + save, one process
   earlier   the same qh_runner built from the earlier commit
   qhosts    list --json >/dev/null; edit: add, then remove by the printed
             index: two processes, so two loads and two saves
-  hostile   the same list and edit through bench/hostile_runner.js
+  hostile   the same list and edit through bench/compare/hostile_runner.js
 
 An edited copy is put back before every timed run, outside the timing, and
 the runs of all commands are interleaved, in a new order each round, so that
@@ -36,9 +37,6 @@ import time
 
 SYSTEM_HOSTS = "/etc/hosts"
 SMALL_RECORDS = 150000
-# The library's fixed-width record: address 64, name 256, enabled 4,
-# comment 1024 and has_comment 4 bytes.
-RECORD_BYTES = 1352
 EDIT_IP = "10.11.12.13"
 EDIT_NAME = "qh-compare-edit.invalid"
 
@@ -52,11 +50,20 @@ def run_checked(args, env=None, stdout=subprocess.PIPE):
     return proc.stdout.decode() if stdout == subprocess.PIPE else ""
 
 
+def record_bytes(bin_dir):
+    """The bytes of one of the library's fixed-width records, as its build says."""
+    text = run_checked([os.path.join(bin_dir, "qh_record_size")]).strip()
+    if not text.isdigit() or int(text) == 0:
+        sys.exit(f"compare: qh_record_size printed {text!r}, not a size in bytes")
+    return int(text)
+
+
 class Case:
     """The files and commands for one size."""
 
     def __init__(self, args, records):
         self.records = records
+        self.memory = records * args.record_bytes
         work = args.work
         self.original = os.path.join(work, f"hosts-{records}")
         self.edited = os.path.join(work, f"edited-{records}")
@@ -90,9 +97,9 @@ class Case:
              lambda: run_checked(["dd", f"if={self.original}", f"of={self.copy}", "bs=1M",
                                   "conv=fsync", "status=none"])),
             ("touch", "touch the records' memory (floor)", None,
-             lambda: run_checked([self.runner, "touch", str(self.records * RECORD_BYTES)])),
+             lambda: run_checked([self.runner, "touch", str(self.memory)])),
             ("touch_huge", "the same on huge pages (huge-page floor)", None,
-             lambda: run_checked([self.runner, "touch-huge", str(self.records * RECORD_BYTES)])),
+             lambda: run_checked([self.runner, "touch-huge", str(self.memory)])),
             ("runner_list", "qh_runner list", None,
              lambda: run_checked([self.runner, "list", self.original])),
             ("runner_edit", "qh_runner edit (load+add+remove+save)", self.fresh_edit_copy,
@@ -223,7 +230,7 @@ def system_hosts_state():
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--bin", required=True, help="folder with qh_runner and qhosts")
+    parser.add_argument("--bin", required=True, help="folder with qh_runner, qh_record_size and qhosts")
     parser.add_argument("--work", required=True, help="scratch folder holding node_modules/hostile")
     parser.add_argument("--runs", type=int, default=11, help="runs per command, 150,000 records")
     parser.add_argument("--runs-large", type=int, default=5, help="runs per command, 1,000,000 records")
@@ -233,6 +240,7 @@ def main():
     args.hostile_runner = os.path.join(os.path.dirname(os.path.abspath(__file__)), "hostile_runner.js")
     if args.runs < 1 or args.runs_large < 1:
         parser.error("runs must be at least 1")
+    args.record_bytes = record_bytes(args.bin)
 
     before = system_hosts_state()
     cases = [(Case(args, SMALL_RECORDS), args.runs), (Case(args, 1000000), args.runs_large)]

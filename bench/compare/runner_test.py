@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Checks qh_runner and the generator on a small file.
+"""Checks qh_runner and the generator on a small file, and qh_record_size.
 
-Usage: runner_test.py QH_RUNNER QHOSTS. qhosts lists the records as JSON, so
-that the runner's edit is judged by a second program. Everything happens in a
-temporary folder.
+Usage: runner_test.py QH_RUNNER QHOSTS QH_RECORD_SIZE. qhosts lists the
+records as JSON, so that the runner's edit is judged by a second program.
+Everything happens in a temporary folder.
 """
 
 import os
@@ -13,8 +13,14 @@ import sys
 import tempfile
 import unittest
 
+# compare.py, beside this file, without leaving compiled files in the sources.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import compare  # noqa: E402
+
 RUNNER = ""
 QHOSTS = ""
+RECORD_SIZE = ""
 RECORDS = 2000
 
 
@@ -108,7 +114,17 @@ class RunnerTest(unittest.TestCase):
                 check=True, stdout=subprocess.PIPE).stdout
             self.assertGreaterEqual(int(peak_kib), 64 << 10, command)
 
+    def test_record_size_is_the_builds_and_what_compare_uses(self):
+        printed = self.run_ok(RECORD_SIZE)
+        self.assertRegex(printed, rb"^[1-9][0-9]*\n$")
+        size = int(printed)
+        self.assertEqual(compare.record_bytes(os.path.dirname(RECORD_SIZE)), size)
+        # A record holds the longest comment and name a load keeps (1023 and
+        # 253 characters) and a full IPv6 address (39), each with its NUL.
+        self.assertGreaterEqual(size, 1024 + 254 + 40)
+
+
 if __name__ == "__main__":
-    RUNNER, QHOSTS = sys.argv[1:3]
-    del sys.argv[1:3]
+    RUNNER, QHOSTS, RECORD_SIZE = sys.argv[1:4]
+    del sys.argv[1:4]
     unittest.main(verbosity=2)
