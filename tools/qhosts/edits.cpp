@@ -43,9 +43,10 @@ edit_fn add_edit(const std::string &ip, const std::string &name, const std::stri
         if (!fetch_all_records(records))
             return false;
         const std::string key = address_key(ip);
-        for (const record &rec : records) {
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            const record &rec = records[i];
             if (rec.enabled && same_name(rec.name, name) && address_key(rec.ip) == key) {
-                outcome.lines.push_back(std::to_string(rec.index));
+                outcome.lines.push_back(std::to_string(i));
                 return true;
             }
         }
@@ -76,6 +77,9 @@ edit_fn set_edit(const std::string &ip, const std::string &name, const std::stri
         if (!fetch_all_records(records))
             return false;
         const std::string key = address_key(ip);
+        const auto index_of = [&records](const record &rec) {
+            return static_cast<int>(&rec - records.data());
+        };
         // The record to keep: an enabled NAME/IP one, else a disabled one.
         const record *kept = nullptr;
         for (const record &rec : records) {
@@ -86,43 +90,41 @@ edit_fn set_edit(const std::string &ip, const std::string &name, const std::stri
         std::vector<set_change> changes;
         for (const record &rec : records) {
             if (rec.enabled && same_name(rec.name, name) && &rec != kept) {
-                if (hosts_set_enabled(rec.index, 0) != 1) {
+                if (hosts_set_enabled(index_of(rec), 0) != 1) {
                     report_library_error();
                     return false;
                 }
-                changes.push_back(
-                    {"disabled", rec.index, record_summary(rec.ip, rec.name, rec.comment)});
+                changes.push_back({"disabled", index_of(rec), record_summary(rec)});
             }
         }
         if (kept && (!note || *note == kept->comment)) {
             if (!kept->enabled) {
-                if (hosts_set_enabled(kept->index, 1) != 1) {
+                if (hosts_set_enabled(index_of(*kept), 1) != 1) {
                     report_library_error();
                     return false;
                 }
-                changes.push_back(
-                    {"enabled", kept->index, record_summary(kept->ip, kept->name, kept->comment)});
+                changes.push_back({"enabled", index_of(*kept), record_summary(*kept)});
             }
         } else {
             // A comment cannot be changed in place: the record is written
             // anew at the end, and the records after its old place move up.
             const char *verb = "added";
             if (kept) {
-                if (hosts_remove(kept->index) != 1) {
+                if (hosts_remove(index_of(*kept)) != 1) {
                     report_library_error();
                     return false;
                 }
                 for (set_change &earlier : changes) {
-                    if (earlier.index > kept->index)
+                    if (earlier.index > index_of(*kept))
                         --earlier.index;
                 }
                 verb = kept->enabled ? "updated" : "enabled";
             }
-            const std::string text = note ? *note : "";
-            const int index = add_record(ip, name, text);
+            const record added{ip, name, true, note ? *note : ""};
+            const int index = add_record(added.ip, added.name, added.comment);
             if (index < 0)
                 return false;
-            changes.push_back({verb, index, record_summary(ip, name, text)});
+            changes.push_back({verb, index, record_summary(added)});
         }
         for (const set_change &done : changes) {
             outcome.lines.push_back(std::string(done.verb) + " " + std::to_string(done.index) +

@@ -65,7 +65,7 @@ public:
 
     const std::string &error() const { return why_; }
 
-    bool record(json_record &out) {
+    bool read_record(record &out) {
         enum { k_ip = 1, k_name = 2, k_enabled = 4, k_comment = 8, k_all = 15 };
         int seen = 0;
         if (!punct('{'))
@@ -95,7 +95,7 @@ public:
                     return false;
                 if (number_text != "0" && number_text != "1")
                     return fail("enabled is " + number_text + ", not 0 or 1");
-                out.enabled = number_text[0] - '0';
+                out.enabled = number_text == "1";
             } else if (!string(field == k_ip ? out.ip : field == k_name ? out.name : out.comment)) {
                 return false;
             }
@@ -288,9 +288,9 @@ int hex_value(char c) {
     return -1;
 }
 
-bool decode_record_json(const char *text, json_bytes bytes, json_record &out, std::string &why) {
+bool decode_record_json(const char *text, json_bytes bytes, record &out, std::string &why) {
     json_reader reader(text, bytes);
-    if (reader.record(out))
+    if (reader.read_record(out))
         return true;
     why = reader.error();
     return false;

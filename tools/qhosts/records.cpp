@@ -9,25 +9,18 @@
 #include "record_json.h"
 #include "report.h"
 
-bool fetch_record(int index, record &out) {
+const char *fetch_record(int index, record &out) {
     const char *text = hosts_get(index);
     if (*text == '\0') {
         report(hosts_last_error());
-        return false;
+        return nullptr;
     }
-    json_record decoded;
     std::string why;
-    if (!decode_record_json(text, json_bytes::any, decoded, why)) {
+    if (!decode_record_json(text, json_bytes::any, out, why)) {
         report("unexpected record text from the library (" + why + "): " + text);
-        return false;
+        return nullptr;
     }
-    out.index = index;
-    out.ip = decoded.ip;
-    out.name = decoded.name;
-    out.comment = decoded.comment;
-    out.enabled = decoded.enabled == 1;
-    out.json = text;
-    return true;
+    return text;
 }
 
 bool fetch_all_records(std::vector<record> &out) {
@@ -137,18 +130,18 @@ bool select_by_text(const std::string &target, const std::vector<record> &record
     const std::size_t before = indices.size();
     if (starts_with(target, k_ip_prefix)) {
         const std::string key = address_key(target.substr(sizeof k_ip_prefix - 1));
-        for (const record &rec : records) {
-            if (address_key(rec.ip) == key)
-                indices.push_back(rec.index);
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            if (address_key(records[i].ip) == key)
+                indices.push_back(static_cast<int>(i));
         }
         if (indices.size() == before)
             report("no record with the address '" + target.substr(sizeof k_ip_prefix - 1) + "'");
     } else {
         const std::string name =
             starts_with(target, k_name_prefix) ? target.substr(sizeof k_name_prefix - 1) : target;
-        for (const record &rec : records) {
-            if (same_name(rec.name, name))
-                indices.push_back(rec.index);
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            if (same_name(records[i].name, name))
+                indices.push_back(static_cast<int>(i));
         }
         if (indices.size() == before)
             report("no record named '" + name + "'");
@@ -215,12 +208,14 @@ std::vector<problem> find_problems(const std::vector<record> &records) {
     // the problems come out ordered by the first record involved.
     std::map<std::string, std::vector<int>> same_record;
     std::map<std::string, std::vector<int>> same_name_and_family;
-    for (const record &rec : records) {
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const record &rec = records[i];
+        const int index = static_cast<int>(i);
         const std::string address = address_key(rec.ip);
         const std::string name = ascii_lower(rec.name);
-        same_record[address + '\n' + name + '\n' + (rec.enabled ? '1' : '0')].push_back(rec.index);
+        same_record[address + '\n' + name + '\n' + (rec.enabled ? '1' : '0')].push_back(index);
         if (rec.enabled)
-            same_name_and_family[name + '\n' + address[0]].push_back(rec.index);
+            same_name_and_family[name + '\n' + address[0]].push_back(index);
     }
     std::vector<problem> found;
     for (const auto &group : same_record) {

@@ -1,22 +1,17 @@
 // The records of the loaded hosts file as qhosts sees them, and the ways a
-// command picks some of them.
+// command picks some of them. A record's index is its place in the vector
+// that fetch_all_records fills.
 #ifndef QHOSTS_RECORDS_H
 #define QHOSTS_RECORDS_H
 
 #include <string>
 #include <vector>
 
-struct record {
-    int index = 0;
-    std::string ip;
-    std::string name;
-    std::string comment;
-    bool enabled = false;
-    std::string json;  // the library's text, unchanged
-};
+#include "record_json.h"
 
-// Reads record `index` through hosts_get; reports and returns false on failure.
-bool fetch_record(int index, record &out);
+// Reads record `index` through hosts_get. Returns the library's text of it,
+// valid until the next hosts_get, or null after reporting the failure.
+const char *fetch_record(int index, record &out);
 
 // Reads every loaded record in order.
 bool fetch_all_records(std::vector<record> &out);
