@@ -9,6 +9,7 @@
 #include "records.h"
 #include "render.h"
 #include "report.h"
+#include "text.h"
 
 namespace {
 

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "text.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -16,11 +18,6 @@
 #endif
 
 namespace {
-
-bool ends_with(const std::string &text, const std::string &tail) {
-    return text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 #if defined(_WIN32)
 

@@ -1,5 +1,7 @@
 #include "record_json.h"
 
+#include "text.h"
+
 namespace {
 
 // Length of the UTF-8 sequence starting at `p` (at most `left` bytes
@@ -53,10 +55,6 @@ void put_utf8(unsigned code_point, std::string &out) {
         out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
     }
-}
-
-bool is_digit(char c) {
-    return c >= '0' && c <= '9';
 }
 
 class json_reader {
@@ -277,16 +275,6 @@ private:
 };
 
 }  // namespace
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool decode_record_json(const char *text, json_bytes bytes, record &out, std::string &why) {
     json_reader reader(text, bytes);

@@ -31,7 +31,4 @@ bool decode_record_json(const char *text, json_bytes bytes, record &out, std::st
 // no surrogates, nothing above U+10FFFF).
 bool is_utf8(const char *text, std::size_t size);
 
-// hex_value is the value of one hexadecimal digit, or -1.
-int hex_value(char c);
-
 #endif

@@ -6,8 +6,8 @@
 #include <map>
 
 #include "quendral-hosts.h"
-#include "record_json.h"
 #include "report.h"
+#include "text.h"
 
 const char *fetch_record(int index, record &out) {
     const char *text = hosts_get(index);
@@ -34,14 +34,6 @@ bool fetch_all_records(std::vector<record> &out) {
     return true;
 }
 
-std::string ascii_lower(std::string text) {
-    for (char &c : text) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
 bool same_name(const std::string &a, const std::string &b) {
     return ascii_lower(a) == ascii_lower(b);
 }
@@ -57,7 +49,7 @@ bool ipv4_bytes(const std::string &ip, std::string &bytes) {
             return false;
         int value = 0;
         for (std::size_t i = start; i < end; ++i) {
-            if (ip[i] < '0' || ip[i] > '9')
+            if (!is_digit(ip[i]))
                 return false;
             value = value * 10 + (ip[i] - '0');
         }
@@ -115,10 +107,6 @@ bool ipv6_bytes(const std::string &ip, std::string &bytes) {
 
 bool is_index(const std::string &text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-}
-
-bool starts_with(const std::string &text, const char *prefix) {
-    return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
 }
 
 const char k_name_prefix[] = "name=";

@@ -16,8 +16,6 @@ const char *fetch_record(int index, record &out);
 // Reads every loaded record in order.
 bool fetch_all_records(std::vector<record> &out);
 
-std::string ascii_lower(std::string text);
-
 // Host names are case-insensitive, so names compare that way.
 bool same_name(const std::string &a, const std::string &b);
 
