@@ -1,6 +1,7 @@
-// Decodes the one-line JSON object that hosts_get hands out. Shared by qhosts
-// and the fuzz targets, so that both read the library's text by JSON's own
-// grammar rather than by the escapes the library happens to write.
+// Decodes the one-line JSON object that hosts_get hands out. A library of its
+// own, linked by qhosts and the fuzz targets, so that both read the library's
+// text by JSON's own grammar rather than by the escapes the library happens
+// to write.
 #ifndef QHOSTS_RECORD_JSON_H
 #define QHOSTS_RECORD_JSON_H
 
