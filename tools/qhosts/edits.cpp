@@ -18,11 +18,12 @@ std::string trimmed(const std::string &text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// An optional argument held by value, so the edit outlives the command line.
-std::optional<std::string> optional_text(const std::string *text) {
-    if (text == nullptr)
+// COMMENT when given, trimmed and held by value, so that the edit outlives
+// the command line.
+std::optional<std::string> trimmed_comment(const std::string *comment) {
+    if (comment == nullptr)
         return std::nullopt;
-    return trimmed(*text);
+    return trimmed(*comment);
 }
 
 // Adds IP/NAME; -1 after reporting the library's refusal.
@@ -37,7 +38,7 @@ int add_record(const std::string &ip, const std::string &name, const std::string
 }  // namespace
 
 edit_fn add_edit(const std::string &ip, const std::string &name, const std::string *comment) {
-    const auto note = optional_text(comment);
+    const auto note = trimmed_comment(comment);
     return [ip, name, note](edit_outcome &outcome) {
         std::vector<record> records;
         if (!fetch_all_records(records))
@@ -71,7 +72,7 @@ struct set_change {
 }  // namespace
 
 edit_fn set_edit(const std::string &ip, const std::string &name, const std::string *comment) {
-    const auto note = optional_text(comment);
+    const auto note = trimmed_comment(comment);
     return [ip, name, note](edit_outcome &outcome) {
         std::vector<record> records;
         if (!fetch_all_records(records))
@@ -137,14 +138,14 @@ edit_fn set_edit(const std::string &ip, const std::string &name, const std::stri
 
 edit_fn change_edit(const std::vector<std::string> &targets, change what) {
     return [targets, what](edit_outcome &outcome) {
-        std::vector<int> indices;
-        if (!resolve_targets(targets, indices))
+        std::vector<int> indexes;
+        if (!resolve_targets(targets, indexes))
             return false;
         if (what == change::remove) {
             // Each removal shifts later records down, so going from the
-            // highest index keeps the remaining indices pointing at the
+            // highest index keeps the remaining indexes pointing at the
             // chosen records.
-            for (auto it = indices.rbegin(); it != indices.rend(); ++it) {
+            for (auto it = indexes.rbegin(); it != indexes.rend(); ++it) {
                 if (hosts_remove(*it) != 1) {
                     report_library_error();
                     return false;
@@ -154,7 +155,7 @@ edit_fn change_edit(const std::vector<std::string> &targets, change what) {
             return true;
         }
         const bool enable = what == change::enable;
-        for (int index : indices) {
+        for (int index : indexes) {
             record rec;
             if (!fetch_record(index, rec))
                 return false;

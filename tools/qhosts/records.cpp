@@ -114,27 +114,27 @@ const char k_ip_prefix[] = "ip=";
 
 // Adds the index of every record that `target` names; false when none does.
 bool select_by_text(const std::string &target, const std::vector<record> &records,
-                    std::vector<int> &indices) {
-    const std::size_t before = indices.size();
+                    std::vector<int> &indexes) {
+    const std::size_t before = indexes.size();
     if (starts_with(target, k_ip_prefix)) {
         const std::string key = address_key(target.substr(sizeof k_ip_prefix - 1));
         for (std::size_t i = 0; i < records.size(); ++i) {
             if (address_key(records[i].ip) == key)
-                indices.push_back(static_cast<int>(i));
+                indexes.push_back(static_cast<int>(i));
         }
-        if (indices.size() == before)
+        if (indexes.size() == before)
             report("no record with the address '" + target.substr(sizeof k_ip_prefix - 1) + "'");
     } else {
         const std::string name =
             starts_with(target, k_name_prefix) ? target.substr(sizeof k_name_prefix - 1) : target;
         for (std::size_t i = 0; i < records.size(); ++i) {
             if (same_name(records[i].name, name))
-                indices.push_back(static_cast<int>(i));
+                indexes.push_back(static_cast<int>(i));
         }
-        if (indices.size() == before)
+        if (indexes.size() == before)
             report("no record named '" + name + "'");
     }
-    return indices.size() != before;
+    return indexes.size() != before;
 }
 
 }  // namespace
@@ -158,7 +158,7 @@ bool check_target_words(const std::vector<std::string> &targets, std::string &er
     return true;
 }
 
-bool resolve_targets(const std::vector<std::string> &targets, std::vector<int> &indices) {
+bool resolve_targets(const std::vector<std::string> &targets, std::vector<int> &indexes) {
     const int count = hosts_count();
     std::vector<record> records;
     bool records_read = false;
@@ -175,7 +175,7 @@ bool resolve_targets(const std::vector<std::string> &targets, std::vector<int> &
                 report(hosts_last_error());
                 return false;
             }
-            indices.push_back(index);
+            indexes.push_back(index);
             continue;
         }
         if (!records_read) {
@@ -183,11 +183,11 @@ bool resolve_targets(const std::vector<std::string> &targets, std::vector<int> &
                 return false;
             records_read = true;
         }
-        if (!select_by_text(target, records, indices))
+        if (!select_by_text(target, records, indexes))
             return false;
     }
-    std::sort(indices.begin(), indices.end());
-    indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+    std::sort(indexes.begin(), indexes.end());
+    indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
     return true;
 }
 

@@ -28,11 +28,11 @@ std::string address_key(const std::string &ip);
 // mistake (an empty name= or ip=) is reported in `error`.
 bool check_target_words(const std::vector<std::string> &targets, std::string &error);
 
-// Turns TARGET words into record indices, sorted, each at most once: an index,
+// Turns TARGET words into record indexes, sorted, each at most once: an index,
 // name=NAME or a plain host name (every record with that name), or ip=ADDRESS
 // (every record with that address). Reports and returns false when a target
 // selects nothing.
-bool resolve_targets(const std::vector<std::string> &targets, std::vector<int> &indices);
+bool resolve_targets(const std::vector<std::string> &targets, std::vector<int> &indexes);
 
 // What `qhosts check` finds: records that say the same thing twice, and names
 // that resolve to several addresses of one family.

@@ -28,7 +28,7 @@ std::string printable(const std::string &text) {
 }
 
 std::string json_string(const std::string &text) {
-    static const char hex[] = "0123456789abcdef";
+    static const char k_hex_digits[] = "0123456789abcdef";
     std::string out = "\"";
     for (unsigned char c : text) {
         if (c == '"' || c == '\\') {
@@ -36,8 +36,8 @@ std::string json_string(const std::string &text) {
             out += static_cast<char>(c);
         } else if (c < 0x20) {
             out += "\\u00";
-            out += hex[c >> 4];
-            out += hex[c & 0xF];
+            out += k_hex_digits[c >> 4];
+            out += k_hex_digits[c & 0xF];
         } else {
             out += static_cast<char>(c);
         }
