@@ -115,7 +115,7 @@ void check_record(int index) {
     const bool stored_is_utf8 = is_utf8(rec.ip, std::strlen(rec.ip)) &&
                                 is_utf8(rec.name, std::strlen(rec.name)) &&
                                 is_utf8(comment, std::strlen(comment));
-    json_record got;
+    record got;
     std::string why;
     if (!parse_record_json(text, stored_is_utf8, &got, &why))
         fail("hosts_get(%d) is not strict JSON (%s): %s", index, why.c_str(), shown(text).c_str());

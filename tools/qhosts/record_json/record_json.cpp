@@ -1,5 +1,7 @@
 #include "record_json.h"
 
+#include "text.h"
+
 namespace {
 
 // Length of the UTF-8 sequence starting at `p` (at most `left` bytes
@@ -55,17 +57,13 @@ void put_utf8(unsigned code_point, std::string &out) {
     }
 }
 
-bool is_digit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 class json_reader {
 public:
     json_reader(const char *text, json_bytes bytes) : p_(text), bytes_(bytes) {}
 
     const std::string &error() const { return why_; }
 
-    bool record(json_record &out) {
+    bool read_record(record &out) {
         enum { k_ip = 1, k_name = 2, k_enabled = 4, k_comment = 8, k_all = 15 };
         int seen = 0;
         if (!punct('{'))
@@ -95,7 +93,7 @@ public:
                     return false;
                 if (number_text != "0" && number_text != "1")
                     return fail("enabled is " + number_text + ", not 0 or 1");
-                out.enabled = number_text[0] - '0';
+                out.enabled = number_text == "1";
             } else if (!string(field == k_ip ? out.ip : field == k_name ? out.name : out.comment)) {
                 return false;
             }
@@ -278,19 +276,9 @@ private:
 
 }  // namespace
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-bool decode_record_json(const char *text, json_bytes bytes, json_record &out, std::string &why) {
+bool decode_record_json(const char *text, json_bytes bytes, record &out, std::string &why) {
     json_reader reader(text, bytes);
-    if (reader.record(out))
+    if (reader.read_record(out))
         return true;
     why = reader.error();
     return false;
