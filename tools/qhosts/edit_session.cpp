@@ -18,7 +18,7 @@ namespace {
 // since the load: "PATH changed since it was loaded".
 bool changed_since_load(const std::string &error_text) {
     static const std::string k_tail = " changed since it was loaded";
-    return error_text.size() > k_tail.size() && ends_with(error_text, k_tail);
+    return error_text.size() > k_tail.size() && error_text.ends_with(k_tail);
 }
 
 // An edit that failed: the reason, and how to get the rights it needs

@@ -226,10 +226,10 @@ bool write_backup(const std::string &path, std::string &error) {
 
 bool refused_access(const std::string &error_text) {
 #if defined(_WIN32)
-    return ends_with(error_text, ": " + system_text(ERROR_ACCESS_DENIED));
+    return error_text.ends_with(": " + system_text(ERROR_ACCESS_DENIED));
 #else
-    return ends_with(error_text, std::string(": ") + std::strerror(EACCES)) ||
-           ends_with(error_text, std::string(": ") + std::strerror(EPERM));
+    return error_text.ends_with(std::string(": ") + std::strerror(EACCES)) ||
+           error_text.ends_with(std::string(": ") + std::strerror(EPERM));
 #endif
 }
 

@@ -24,7 +24,7 @@ bool parse_options(int argc, char **argv, options &opts, std::string &error) {
                 return false;
             }
             opts.file = argv[++i];
-        } else if (starts_with(arg, k_file_equals)) {
+        } else if (arg.starts_with(k_file_equals)) {
             opts.file = argv[i] + sizeof k_file_equals - 1;
         } else if (arg == "--dry-run") {
             opts.dry_run = true;

@@ -116,7 +116,7 @@ const char k_ip_prefix[] = "ip=";
 bool select_by_text(const std::string &target, const std::vector<record> &records,
                     std::vector<int> &indexes) {
     const std::size_t before = indexes.size();
-    if (starts_with(target, k_ip_prefix)) {
+    if (target.starts_with(k_ip_prefix)) {
         const std::string key = address_key(target.substr(sizeof k_ip_prefix - 1));
         for (std::size_t i = 0; i < records.size(); ++i) {
             if (address_key(records[i].ip) == key)
@@ -126,7 +126,7 @@ bool select_by_text(const std::string &target, const std::vector<record> &record
             report("no record with the address '" + target.substr(sizeof k_ip_prefix - 1) + "'");
     } else {
         const std::string name =
-            starts_with(target, k_name_prefix) ? target.substr(sizeof k_name_prefix - 1) : target;
+            target.starts_with(k_name_prefix) ? target.substr(sizeof k_name_prefix - 1) : target;
         for (std::size_t i = 0; i < records.size(); ++i) {
             if (same_name(records[i].name, name))
                 indexes.push_back(static_cast<int>(i));

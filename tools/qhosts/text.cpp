@@ -21,12 +21,3 @@ std::string ascii_lower(std::string text) {
     }
     return text;
 }
-
-bool starts_with(const std::string &text, const std::string &prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-bool ends_with(const std::string &text, const std::string &tail) {
-    return text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}

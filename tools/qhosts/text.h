@@ -12,8 +12,4 @@ int hex_value(char c);
 
 std::string ascii_lower(std::string text);
 
-bool starts_with(const std::string &text, const std::string &prefix);
-
-bool ends_with(const std::string &text, const std::string &tail);
-
 #endif
