@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "helpers/stress_content.h"
 #include "hosts_internal.h"
 #include "load_memory.h"
-#include "stress_content.h"
 #include "support/os_support.h"
 #include "support/test_support.h"
 

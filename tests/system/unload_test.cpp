@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "crash_content.h"
+#include "helpers/crash_content.h"
 #include "quendral-hosts.h"
 #include "support/os_support.h"
 #include "support/test_support.h"
