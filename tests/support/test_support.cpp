@@ -10,6 +10,9 @@
 #include "hosts_internal.h"
 #include "load_memory.h"
 #include "platform.h"
+#if !defined(_WIN32)
+#include "unix/platform_unix.h"
+#endif
 
 TempDir::TempDir() {
     std::random_device random;
@@ -70,6 +73,10 @@ void HostsTest::SetUp() {
     forget_load();
     s_platform = &native_platform;
     s_realloc = resize_block;
+    s_pages = &native_pages;
+#if !defined(_WIN32)
+    s_unix_calls = &native_unix_calls;
+#endif
     hosts = dir.file("hosts");
     ASSERT_EQ(hosts_set_path(hosts.c_str()), 1);
 }
@@ -79,6 +86,10 @@ void HostsTest::TearDown() {
     forget_load();
     s_platform = &native_platform;
     s_realloc = resize_block;
+    s_pages = &native_pages;
+#if !defined(_WIN32)
+    s_unix_calls = &native_unix_calls;
+#endif
     hosts_set_path(nullptr);
 }
 
