@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "helpers/stress_content.h"
+#include "hooks.h"
 #include "hosts_internal.h"
 #include "last_load.h"
-#include "stress_content.h"
 #include "support/os_support.h"
 #include "support/test_support.h"
 
@@ -47,14 +48,53 @@ std::vector<std::string> lines_of(const std::string &path) {
     return lines;
 }
 
+// A clock that moves only by the pauses a save asks for: how long a save
+// waits is then exact, however busy the machine.
+qh_system paced;
+long long paced_now_ms;
+long long paused_ms;
+
+long long paced_clock() {
+    return paced_now_ms;
+}
+void paced_sleep(int ms) {
+    paced_now_ms += ms;
+    paused_ms += ms;
+}
+
+// Kills a helper process however the test ends.
+struct child_guard {
+    child_process *child;
+    ~child_guard() { stop(); }
+    void stop() {
+        if (child != nullptr) {
+            kill_child(child);
+            wait_child(child);
+            child = nullptr;
+        }
+    }
+};
+
 }  // namespace
+
+// Puts the library back as the tests found it, whatever a test left.
+class ConcurrencyTest : public ::testing::Test {
+protected:
+    void SetUp() override { restore_native_hooks(); }
+    void TearDown() override {
+        restore_native_hooks();
+        reset_lists();
+        forget_load();
+        hosts_set_path(nullptr);
+    }
+};
 
 // Two processes each load, add a record of their own and save, over and
 // over, while a third reads the file throughout. Every save ends in success
 // or a documented refusal, every successful save's record is in the final
 // file and no refused save's record ever appears, and no read sees anything
 // but one complete version.
-TEST(ConcurrencyTest, TwoSaversAndAReader) {
+TEST_F(ConcurrencyTest, TwoSaversAndAReader) {
     TempDir dir;
     const std::string hosts = dir.file("hosts");
     write_bytes(hosts, stress_start_file());
@@ -138,43 +178,39 @@ TEST(ConcurrencyTest, TwoSaversAndAReader) {
     EXPECT_GT(refused_changed, 0) << "the savers never met: nothing was tested";
 }
 
-// A save holding the lock makes another wait about 2 s and give up, with
-// nothing changed; once that save is killed its left-over temporary file
-// is no obstacle.
-TEST(ConcurrencyTest, HeldLockWaitsThenFailsAndAKilledHolderBlocksNothing) {
+// A save holding the lock in another process makes a save here wait its
+// 2 s for it and give up, with nothing changed; once that save is killed
+// its left-over temporary file is no obstacle.
+TEST_F(ConcurrencyTest, HeldLockWaitsThenFailsAndAKilledHolderBlocksNothing) {
     TempDir dir;
     const std::string hosts = dir.file("hosts"), tmp = hosts + ".tmp";
-    const long long save_ms = measure_one_save(hosts);
     write_bytes(hosts, "1.1.1.1 old\n");
-    child_process *holder =
-        start_child(program_file("qh_save_worker"), {"lock", hosts, dir.file("locked")});
-    ASSERT_NE(holder, nullptr);
+    child_guard holder{
+        start_child(program_file("qh_save_worker"), {"lock", hosts, dir.file("locked")})};
+    ASSERT_NE(holder.child, nullptr);
     wait_for_file(dir.file("locked"));
-    if (::testing::Test::HasFatalFailure()) {
-        kill_child(holder);
-        wait_child(holder);
+    if (HasFatalFailure())
         return;
-    }
 
     hosts_set_path(hosts.c_str());
     ASSERT_EQ(hosts_load(), 1);
     ASSERT_EQ(hosts_add("2.2.2.2", "new", nullptr), 1);
-    const long long start = now_ms();
+    paced = native_system;
+    paced.clock_ms = paced_clock;
+    paced.sleep_ms = paced_sleep;
+    paced_now_ms = 1000000;
+    paused_ms = 0;
+    s_hooks.system = &paced;
     EXPECT_EQ(hosts_save(), -1);
-    const long long waited = now_ms() - start;
+    restore_native_hooks();
     EXPECT_EQ(hosts_last_error(),
               "cannot open " + tmp + " for writing: another save of " + hosts + " is in progress");
-    EXPECT_GE(waited, 1950);
-    EXPECT_LT(waited, 2500 + 10 * save_ms);
+    EXPECT_EQ(paused_ms, 2000);
     EXPECT_EQ(read_bytes(hosts), "1.1.1.1 old\n");
 
-    kill_child(holder);
-    wait_child(holder);
+    holder.stop();
     EXPECT_TRUE(fs::exists(tmp)) << "the killed save left no temporary file: nothing tested";
     EXPECT_EQ(hosts_save(), 1) << hosts_last_error();
     EXPECT_EQ(read_bytes(hosts), "1.1.1.1 old\n2.2.2.2 new\n");
     EXPECT_FALSE(fs::exists(tmp));
-    reset_lists();
-    forget_load();
-    hosts_set_path(nullptr);
 }

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "crash_content.h"
+#include "helpers/crash_content.h"
 #include "support/os_support.h"
 #include "support/test_support.h"
 

@@ -1,6 +1,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "hooks.h"
 #include "hosts_internal.h"
@@ -67,9 +68,18 @@ TEST_F(StoreTest, FailedGrowthChangesNothing) {
     EXPECT_EQ(s_recs, records);
     EXPECT_EQ(s_pass, lines);
     EXPECT_EQ(s_rec_count, 16);
-    EXPECT_EQ(s_rec_cap, 16);
     EXPECT_EQ(s_pass_count, 16);
+    for (int i = 0; i < 16; ++i)
+        ASSERT_EQ(std::string(s_recs[i].name), "h" + std::to_string(i)) << i;
+
+    // With memory back, the tables grow from where they were.
+    allocations_left = 1000;
+    ASSERT_EQ(add_record("10.0.0.2", "new", 1, "", 0), 1);
+    ASSERT_EQ(add_passthrough("# new"), 1);
+    EXPECT_EQ(hosts_count(), 17);
+    EXPECT_EQ(hosts_get(16), json("10.0.0.2", "new", 1));
     EXPECT_STREQ(s_recs[15].name, "h15");
+    EXPECT_EQ(passthrough_lines().back(), "# new");
 }
 
 TEST_F(StoreTest, PassthroughCopyFailureKeepsTheCount) {
@@ -77,7 +87,9 @@ TEST_F(StoreTest, PassthroughCopyFailureKeepsTheCount) {
     s_hooks.memory = &limited_memory;
     EXPECT_EQ(add_passthrough("# line"), -1);
     EXPECT_EQ(s_pass_count, 0);
-    EXPECT_EQ(s_pass_cap, 16);
+    allocations_left = 1000;
+    EXPECT_EQ(add_passthrough("# line"), 1);
+    EXPECT_EQ(passthrough_lines(), std::vector<std::string>{"# line"});
 }
 
 TEST_F(StoreTest, RecordFieldsAreZeroFilledAndCut) {
@@ -101,16 +113,21 @@ TEST_F(StoreTest, RecordFieldsAreZeroFilledAndCut) {
 }
 
 TEST_F(StoreTest, ResetEmptiesBothTables) {
-    reset_lists();
-    EXPECT_EQ(s_rec_cap, 0);
-    ASSERT_EQ(add_record("10.0.0.1", "h", 1, "", 0), 1);
-    ASSERT_EQ(add_passthrough("x"), 1);
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_EQ(add_record("10.0.0.1", "h", 1, "", 0), 1);
+        ASSERT_EQ(add_passthrough("x"), 1);
+    }
     reset_lists();
     EXPECT_EQ(s_recs, nullptr);
     EXPECT_EQ(s_pass, nullptr);
-    EXPECT_EQ(s_rec_count + s_rec_cap + s_pass_count + s_pass_cap, 0);
-    ASSERT_EQ(add_record("10.0.0.1", "h", 1, "", 0), 1);
-    EXPECT_EQ(s_rec_cap, 16);
+    EXPECT_EQ(hosts_count(), 0);
+    EXPECT_EQ(s_pass_count, 0);
+    EXPECT_STREQ(hosts_get(0), "");
+    // The emptied tables fill again from nothing.
+    ASSERT_EQ(add_record("10.0.0.2", "again", 1, "", 0), 1);
+    ASSERT_EQ(add_passthrough("y"), 1);
+    EXPECT_EQ(records_json(), std::vector<std::string>{json("10.0.0.2", "again", 1)});
+    EXPECT_EQ(passthrough_lines(), std::vector<std::string>{"y"});
 }
 
 namespace {
@@ -185,7 +202,6 @@ TEST_F(LargeTableTest, GrowsInPlaceOnPagesOfItsOwn) {
     EXPECT_EQ(pages.reserves, 1);
     const host_record *on_pages = s_recs;
     fill_records(8 * k_heap_cap + 1);  // three more doublings
-    EXPECT_EQ(s_rec_cap, 16 * k_heap_cap);
     EXPECT_EQ(s_recs, on_pages) << "the table moved";
     EXPECT_EQ(pages.reserves, 1);
     EXPECT_EQ(pages.commits, 4);
@@ -213,11 +229,12 @@ TEST_F(LargeTableTest, RefusedPagesLeaveTheTableAsItWas) {
         EXPECT_STREQ(hosts_last_error(), "out of memory");
         EXPECT_EQ(s_recs, before);
         EXPECT_EQ(hosts_count(), c.filled);
-        EXPECT_EQ(s_rec_cap, c.filled);
         expect_records_intact();
         *c.refuse = false;
         ASSERT_EQ(hosts_add("10.9.9.9", "late", nullptr), c.filled);
+        EXPECT_EQ(hosts_get(c.filled), json("10.9.9.9", "late", 1));
         ASSERT_EQ(hosts_remove(c.filled), 1);
+        expect_records_intact();
     }
 }
 

@@ -64,8 +64,9 @@ TEST_F(EditingTest, RemoveClosesTheGap) {
     EXPECT_EQ(records_json(), std::vector<std::string>{json("2.2.2.2", "b", 1)});
     EXPECT_EQ(hosts_remove(0), 1);
     EXPECT_EQ(hosts_count(), 0);
-    EXPECT_EQ(s_rec_cap, 16);
     EXPECT_EQ(passthrough_lines(), std::vector<std::string>{"# kept line"});
+    EXPECT_EQ(hosts_add("4.4.4.4", "d", nullptr), 0);
+    EXPECT_EQ(records_json(), std::vector<std::string>{json("4.4.4.4", "d", 1)});
 }
 
 TEST_F(EditingTest, IndexOutOfRange) {

@@ -288,3 +288,29 @@ TEST_F(WaitTest, WaitsWithGrowingPausesWithinItsBudget) {
         }
     }
 }
+
+// The system's clock, which times a real save's waits, keeps the steady
+// clock's time to the millisecond: read between steady readings on both
+// sides of a pause, it neither runs ahead (a coarse tick would end a wait
+// early) nor falls behind. The brackets hold however long the machine
+// keeps the test from running.
+TEST_F(WaitTest, SystemClockCountsMilliseconds) {
+    using steady = std::chrono::steady_clock;
+    auto ms_between = [](steady::time_point from, steady::time_point to) {
+        return std::chrono::duration<double, std::milli>(to - from).count();
+    };
+    for (int round = 0; round < 3; ++round) {
+        for (int pause : {0, 1, 2, 5, 10, 16, 20, 50}) {
+            const steady::time_point a = steady::now();
+            const long long start = native_system.clock_ms();
+            const steady::time_point b = steady::now();
+            native_system.sleep_ms(pause);
+            const steady::time_point c = steady::now();
+            const long long end = native_system.clock_ms();
+            const steady::time_point d = steady::now();
+            const double counted = static_cast<double>(end - start);
+            EXPECT_GE(counted, ms_between(b, c) - 1) << "a pause of " << pause << " ms";
+            EXPECT_LE(counted, ms_between(a, d) + 1) << "a pause of " << pause << " ms";
+        }
+    }
+}

@@ -1,6 +1,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -180,6 +181,7 @@ TEST_F(LoaderTest, UnreadablePathFailsWithEmptyTables) {
 
 TEST_F(LoaderTest, RandomBytesNeverBreakTheLoader) {
     std::mt19937 random(12345);
+    int records_seen = 0;
     for (int round = 0; round < 20; ++round) {
         std::string bytes(20000 + round * 3000, '\0');
         for (char &b : bytes) {
@@ -190,9 +192,29 @@ TEST_F(LoaderTest, RandomBytesNeverBreakTheLoader) {
             b = v < 40 ? static_cast<char>(random() % 255 + 1) : "\n\n #.:1a \t\r"[v % 11];
         }
         load_text(bytes);
-        for (int i = 0; i < hosts_count(); ++i)
-            ASSERT_NE(std::string(hosts_get(i)), "");
+        // Every record is one the editing calls would accept, every
+        // passthrough line is trimmed, and a save reads back the same.
+        for (int i = 0; i < hosts_count(); ++i) {
+            const host_record &rec = s_recs[i];
+            ASSERT_EQ(valid_ip(rec.ip), 1) << "record " << i << ": " << hosts_get(i);
+            ASSERT_EQ(valid_name(rec.name), 1) << "record " << i << ": " << hosts_get(i);
+            ASSERT_TRUE(rec.enabled == 0 || rec.enabled == 1) << i;
+            ASSERT_EQ(std::strchr(rec.comment, '\n'), nullptr) << "record " << i;
+        }
+        const Lines lines = passthrough_lines();
+        for (const std::string &line : lines) {
+            ASSERT_FALSE(line.empty());
+            ASSERT_EQ(std::string(" \t").find(line.front()), std::string::npos) << line;
+            ASSERT_EQ(std::string(" \t\r\n").find(line.back()), std::string::npos) << line;
+        }
+        const Lines records = records_json();
+        records_seen += hosts_count();
+        ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+        ASSERT_EQ(hosts_load(), 1) << hosts_last_error();
+        ASSERT_EQ(records_json(), records) << "round " << round;
+        ASSERT_EQ(passthrough_lines(), lines) << "round " << round;
     }
+    EXPECT_GT(records_seen, 0) << "no round held a record: the record checks tested nothing";
 }
 
 // A NUL byte means UTF-16 text or a binary file: reading it line by line
