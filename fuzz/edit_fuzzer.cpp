@@ -208,9 +208,9 @@ text read_text(input &in, const std::vector<std::string> &dictionary) {
     return t;
 }
 
-// The library keeps at most ERR_SIZE - 1 characters of an error text.
+// The library keeps at most k_err_size - 1 characters of an error text.
 std::string cut_error(const std::string &message) {
-    return message.substr(0, ERR_SIZE - 1);
+    return message.substr(0, k_err_size - 1);
 }
 
 std::string range_error(int index, std::size_t count) {
@@ -230,7 +230,7 @@ std::string add_refusal(const text &ip, const text &name, const text &comment) {
         return "name is NULL or empty";
     if (!valid_name(name.ptr()))
         return cut_error("invalid name: '" + name.value + "'");
-    if (comment.value.size() > COMMENT_SIZE - 1)
+    if (comment.value.size() > k_comment_size - 1)
         return "comment too long";
     if (comment.value.find_first_of("\r\n") != std::string::npos)
         return "comment contains a line break";

@@ -105,7 +105,7 @@ void check_record(int index) {
         fail("record %d has the name %s", index, shown(rec.name).c_str());
     if (rec.has_comment != 0 && rec.has_comment != 1)
         fail("record %d has has_comment %d", index, rec.has_comment);
-    if (strnlen(rec.comment, COMMENT_SIZE) == COMMENT_SIZE)
+    if (strnlen(rec.comment, k_comment_size) == k_comment_size)
         fail("record %d has an unterminated comment", index);
 
     const char *text = hosts_get(index);
@@ -115,7 +115,7 @@ void check_record(int index) {
     const bool stored_is_utf8 = is_utf8(rec.ip, std::strlen(rec.ip)) &&
                                 is_utf8(rec.name, std::strlen(rec.name)) &&
                                 is_utf8(comment, std::strlen(comment));
-    json_record got;
+    record got;
     std::string why;
     if (!parse_record_json(text, stored_is_utf8, &got, &why))
         fail("hosts_get(%d) is not strict JSON (%s): %s", index, why.c_str(), shown(text).c_str());

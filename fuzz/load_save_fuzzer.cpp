@@ -68,7 +68,7 @@ void expect_same(const tables &before, const tables &after) {
 }
 
 // ---- what the first save must write, worked out from the input alone -------
-// The rules of the README ("What is read", "What is written") on whole
+// The rules of docs/behaviour.md ("What is read", "What is written") on whole
 // strings; only the address and name checks are the library's own.
 
 const std::size_t k_longest_comment = 1023;

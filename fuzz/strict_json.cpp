@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-bool parse_record_json(const char *text, bool stored_is_utf8, json_record *out, std::string *why) {
+bool parse_record_json(const char *text, bool stored_is_utf8, record *out, std::string *why) {
     if (std::strpbrk(text, "\r\n") != nullptr) {
         *why = "more than one line";
         return false;

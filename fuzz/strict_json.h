@@ -10,6 +10,6 @@
 
 // Returns false and says why in `why` when `text` is not one line of JSON
 // that decode_record_json accepts, asking for UTF-8 when `stored_is_utf8`.
-bool parse_record_json(const char *text, bool stored_is_utf8, json_record *out, std::string *why);
+bool parse_record_json(const char *text, bool stored_is_utf8, record *out, std::string *why);
 
 #endif

@@ -4,5 +4,5 @@
 # temporary folder. Arguments go to the benchmark (e.g. --benchmark_filter=load).
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
-sh "$top/bench/build.sh"
+sh "$top/scripts/build-bench.sh"
 exec "$top/build-linux/bin/qh_bench" "$@"

@@ -3,20 +3,20 @@
 # physical floor (cat, cp, the cost of the records' memory), against its own
 # earlier commit (built once into a side tree) and against the npm package
 # hostile on generated 150,000- and 1,000,000-entry files. The timing is
-# bench/compare.py; arguments go to it (e.g. --runs 5).
+# bench/compare/compare.py; arguments go to it (e.g. --runs 5).
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 
 if command -v node >/dev/null && command -v npm >/dev/null; then
-    sh bench/build.sh
+    sh scripts/build-bench.sh
 else
-    sh bench/build.sh nodejs npm
+    sh scripts/build-bench.sh nodejs npm
 fi
 
 work=build-linux/compare
 if [ ! -f "$work/node_modules/hostile/package.json" ]; then
-    # bench/hostile_runner.js is written against this version's interface.
+    # bench/compare/hostile_runner.js is written against this version's interface.
     npm install --prefix "$work" --no-audit --no-fund --silent hostile@1.4.0
 fi
 
@@ -37,4 +37,4 @@ fi
 if [ -x "$side/build/bin/qh_runner" ]; then
     set -- --baseline "$side/build/bin/qh_runner" --baseline-name "$baseline" "$@"
 fi
-exec python3 bench/compare.py --bin build-linux/bin --work "$work" "$@"
+exec python3 bench/compare/compare.py --bin build-linux/bin --work "$work" "$@"

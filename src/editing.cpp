@@ -22,7 +22,7 @@ QH_EXPORT int QH_CALL hosts_add(const char *ip, const char *name, const char *co
         return -1;
     }
     bool has_comment = comment != nullptr && comment[0] != '\0';
-    if (has_comment && std::strlen(comment) > COMMENT_SIZE - 1) {
+    if (has_comment && std::strlen(comment) > k_comment_size - 1) {
         set_err("comment too long");
         return -1;
     }

@@ -1,12 +1,14 @@
 // Flushes the resolver cache: the system library call first, the system
 // command when the call is missing or fails, and a name service cache daemon
 // where one runs. A system that runs no cache at all has nothing to flush.
+#include "flush.h"
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
+#include "hooks.h"
 #include "hosts_internal.h"
-#include "platform.h"
 
 namespace {
 
@@ -34,28 +36,27 @@ public:
     }
 
 private:
-    char text_[ERR_SIZE] = {};
+    char text_[k_err_size] = {};
     std::size_t used_ = 0;
 };
 
 }  // namespace
 
-QH_EXPORT int QH_CALL hosts_flush_dns(void) noexcept {
+int flush_resolver_cache(const qh_system *os, const flush_wording &words) noexcept {
     clear_err();
-    const qh_platform *os = s_platform;
     unsigned long code = 0;
     resolver_result resolver = os->resolver_flush(&code);
     if (resolver == RESOLVER_LOAD_FAILED) {
-        set_err("failed to load %s", os->resolver_library);
+        set_err("failed to load %s", words.resolver_library);
         return -1;
     }
     reasons why;
     bool flushed = resolver == RESOLVER_FLUSHED;
     bool failed = false;
     if (resolver == RESOLVER_MISSING)
-        why.add("%s not found in %s", os->resolver_lookup, os->resolver_library);
+        why.add("%s not found in %s", words.resolver_lookup, words.resolver_library);
     else if (resolver == RESOLVER_FAILED)
-        why.add("%s failed: %s %lu", os->resolver_call, os->resolver_code_kind, code);
+        why.add("%s failed: %s %lu", words.resolver_call, words.resolver_code_kind, code);
 
     int rc = 0;
     if (!flushed) {
@@ -66,11 +67,11 @@ QH_EXPORT int QH_CALL hosts_flush_dns(void) noexcept {
             // A resolver runs (or its command does) and could not be flushed.
             failed = true;
             if (resolver == RESOLVER_NOT_RUNNING)
-                why.add("%s is not running", os->resolver_service);
+                why.add("%s is not running", words.resolver_service);
             if (command == COMMAND_RAN)
-                why.add("%s failed: rc=%d", os->fallback_command, rc);
+                why.add("%s failed: rc=%d", words.fallback_command, rc);
             else
-                why.add("%s failed: command not found", os->fallback_command);
+                why.add("%s failed: command not found", words.fallback_command);
         }
     }
     if (os->flush_cache_daemon != nullptr && os->flush_cache_daemon(&rc) == COMMAND_RAN) {
@@ -78,7 +79,7 @@ QH_EXPORT int QH_CALL hosts_flush_dns(void) noexcept {
             flushed = true;
         } else {
             failed = true;
-            why.add("%s failed: rc=%d", os->cache_daemon_command, rc);
+            why.add("%s failed: rc=%d", words.cache_daemon_command, rc);
         }
     }
 
@@ -91,4 +92,8 @@ QH_EXPORT int QH_CALL hosts_flush_dns(void) noexcept {
     else
         set_err("%s", why.text());
     return 1;
+}
+
+QH_EXPORT int QH_CALL hosts_flush_dns(void) noexcept {
+    return flush_resolver_cache(s_hooks.system, native_flush_wording);
 }

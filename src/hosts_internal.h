@@ -5,24 +5,24 @@
 
 #include <cstddef>
 
+#include "platform.h"
 #include "quendral-hosts.h"
 
 #define QH_EXPORT extern "C" QH_API
 
 // ---- state and errors ------------------------------------------------------
 
-enum : std::size_t {
-    ERR_SIZE = 512,
-    PATH_SIZE = 8192,
-    IP_SIZE = 64,
-    NAME_SIZE = 256,
-    LONGEST_NAME = 253,  // the longest name DNS allows
-    COMMENT_SIZE = 1024,
-    JSON_SIZE = 8192,
-};
+// Sizes of the texts the library keeps, each with its terminating NUL. The
+// path's is k_path_size, beside the platform layer that opens paths.
+constexpr std::size_t k_err_size = 512;
+constexpr std::size_t k_ip_size = 64;
+constexpr std::size_t k_name_size = 256;
+constexpr std::size_t k_longest_name = 253;  // the longest name DNS allows
+constexpr std::size_t k_comment_size = 1024;
+constexpr std::size_t k_json_size = 8192;
 
-extern char s_err[ERR_SIZE];
-extern char s_path[PATH_SIZE];
+extern char s_err[k_err_size];
+extern char s_path[k_path_size];
 
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
@@ -34,10 +34,10 @@ const char *path_in_use() noexcept;
 // ---- entry store -----------------------------------------------------------
 
 struct host_record {
-    char ip[IP_SIZE];
-    char name[NAME_SIZE];
+    char ip[k_ip_size];
+    char name[k_name_size];
     int enabled;
-    char comment[COMMENT_SIZE];
+    char comment[k_comment_size];
     int has_comment;
 };
 
@@ -47,13 +47,17 @@ struct text_span {
     std::size_t len;
 };
 
-// The tables and their counts; only the store's functions change them.
+// The tables and their counts, defined with the rest of the library's state;
+// only the store's functions change them.
 extern host_record *s_recs;
 extern int s_rec_count;
 extern int s_rec_cap;
 extern char **s_pass;
 extern int s_pass_count;
 extern int s_pass_cap;
+// Record slots from this index on are known to be zero: they came from the
+// system and have held no record since.
+extern int s_rec_used;
 
 int add_record(const char *ip, const char *name, int enabled, const char *comment,
                int has_comment) noexcept;
@@ -89,15 +93,13 @@ __attribute__((always_inline)) inline void prefetch_later_record(int index) noex
 inline void prefetch_later_record(int) noexcept {}
 #endif
 
-// Every allocation of the library goes through this pointer, so that tests
-// can make memory run out at a chosen moment. It grows `block` (nullptr: a
-// new one) from `old_size` to `new_size` bytes keeping its contents, or
-// returns nullptr and leaves the block as it was.
-using resize_fn = void *(*)(void *block, std::size_t old_size, std::size_t new_size);
-extern resize_fn s_realloc;
-// The allocator behind s_realloc, and the release of what it handed out.
-void *resize_block(void *block, std::size_t old_size, std::size_t new_size) noexcept;
-void release_block(void *block, std::size_t size) noexcept;
+// Every allocation and release of the library goes through these two, which
+// call the memory table of the hooks (hooks.h). resize_memory grows `block`
+// (nullptr: a new one) from `old_size` to `new_size` bytes keeping its
+// contents, or returns nullptr and leaves the block as it was;
+// release_memory gives back a block of `size` bytes (nullptr: nothing).
+void *resize_memory(void *block, std::size_t old_size, std::size_t new_size) noexcept;
+void release_memory(void *block, std::size_t size) noexcept;
 // Whether the bytes added to a block grown to `size` come zero from the
 // system (large blocks) rather than as the heap leaves them.
 bool added_memory_is_zero(std::size_t size) noexcept;
@@ -116,5 +118,7 @@ const char *name_bytes_end(const char *s, const char *end) noexcept;
 // ---- JSON view -------------------------------------------------------------
 
 void json_escape(const char *src, char *dst, std::size_t size) noexcept;
+// The text hosts_get hands out last.
+extern char s_json[k_json_size];
 
 #endif

@@ -19,12 +19,11 @@ constexpr std::size_t escaped_size(std::size_t field) {
 // Everything of a JSON text but the three texts and the enabled digit.
 constexpr char k_json_frame[] = "{\"ip\":\"\",\"name\":\"\",\"enabled\":,\"comment\":\"\"}";
 
-static_assert(escaped_size(IP_SIZE) + escaped_size(NAME_SIZE) + escaped_size(COMMENT_SIZE) +
+static_assert(escaped_size(k_ip_size) + escaped_size(k_name_size) + escaped_size(k_comment_size) +
                       sizeof k_json_frame + 1 <=
-                  JSON_SIZE,
+                  k_json_size,
               "a fully escaped record must fit the JSON buffer");
 
-char s_json[JSON_SIZE];
 const char k_empty[] = "";
 
 // Writes the JSON form of one byte of text and returns its length.

@@ -5,13 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "hooks.h"
 #include "hosts_internal.h"
-#include "load_memory.h"
-#include "platform.h"
+#include "last_load.h"
 
 namespace {
 
-const std::size_t READ_CHUNK = 64 * 1024;
+const std::size_t k_read_chunk = 64 * 1024;
 
 bool is_blank(char c) {
     return c == ' ' || c == '\t';
@@ -42,7 +42,8 @@ text_span span(const char *from, const char *to) {
 // looking for the end reads a name once, the bulk of a big file.
 const char *name_end(const char *s, const char *end) {
     const char *at = name_bytes_end(s, end);
-    if (at == s || static_cast<std::size_t>(at - s) > LONGEST_NAME || (at != end && !is_blank(*at)))
+    if (at == s || static_cast<std::size_t>(at - s) > k_longest_name ||
+        (at != end && !is_blank(*at)))
         return nullptr;
     return at;
 }
@@ -56,7 +57,7 @@ int load_active(const char *line, const char *end) {
         hash != nullptr ? span(skip_blanks(hash + 1, end), end) : span(end, end);
     const text_span ip = span(line, token_end(line, body_end));
     const char *names = skip_blanks(ip.at + ip.len, body_end);
-    bool is_entry = valid_ip_span(ip) && names != body_end && comment.len < COMMENT_SIZE;
+    bool is_entry = valid_ip_span(ip) && names != body_end && comment.len < k_comment_size;
     for (const char *pos = names; is_entry && pos != body_end;) {
         const char *name = name_end(pos, body_end);
         is_entry = name != nullptr;
@@ -86,7 +87,7 @@ int load_commented(const char *line, const char *end) {
             return add_record(ip, name, 0, span(end, end));
         if (*rest == '#') {
             const text_span comment = span(skip_blanks(rest + 1, end), end);
-            if (comment.len < COMMENT_SIZE)
+            if (comment.len < k_comment_size)
                 return add_record(ip, name, 0, comment);
         }
     }
@@ -125,9 +126,9 @@ read_outcome read_lines(qh_file *file, content_hash *hash, sys_error *err) {
     std::size_t len = 0;
     read_outcome outcome = read_outcome::complete;
     for (;;) {
-        if (cap - len < READ_CHUNK + 1) {
-            std::size_t new_cap = cap < READ_CHUNK ? 2 * READ_CHUNK : 2 * cap;
-            char *bigger = static_cast<char *>(s_realloc(buf, cap, new_cap));
+        if (cap - len < k_read_chunk + 1) {
+            std::size_t new_cap = cap < k_read_chunk ? 2 * k_read_chunk : 2 * cap;
+            char *bigger = static_cast<char *>(resize_memory(buf, cap, new_cap));
             if (bigger == nullptr) {
                 outcome = read_outcome::out_of_memory;
                 break;
@@ -135,7 +136,7 @@ read_outcome read_lines(qh_file *file, content_hash *hash, sys_error *err) {
             buf = bigger;
             cap = new_cap;
         }
-        long long read = s_platform->read_some(file, buf + len, READ_CHUNK, err);
+        long long read = s_hooks.files->read_some(file, buf + len, k_read_chunk, err);
         if (read <= 0) {
             if (read < 0)
                 outcome = read_outcome::read_failed;
@@ -166,7 +167,7 @@ read_outcome read_lines(qh_file *file, content_hash *hash, sys_error *err) {
         if (load_line(buf, len) < 0)
             outcome = read_outcome::out_of_memory;
     }
-    release_block(buf, cap);
+    release_memory(buf, cap);
     return outcome;
 }
 
@@ -175,11 +176,10 @@ read_outcome read_lines(qh_file *file, content_hash *hash, sys_error *err) {
 QH_EXPORT int QH_CALL hosts_load(void) noexcept {
     clear_err();
     reset_lists();
-    const qh_platform *os = s_platform;
     const char *path = path_in_use();
     qh_file *file = nullptr;
     sys_error err{};
-    file_status opened = os->open_current(path, &file, &err);
+    file_status opened = s_hooks.system->open_current(path, &file, &err);
     if (opened != FILE_OK) {
         remember_load(path, opened == FILE_ABSENT ? LOADED_ABSENT : LOAD_FAILED, nullptr);
         if (opened == FILE_ABSENT)
@@ -189,7 +189,7 @@ QH_EXPORT int QH_CALL hosts_load(void) noexcept {
     }
     content_hash content;
     read_outcome outcome = read_lines(file, &content, &err);
-    os->close_file(file);
+    s_hooks.files->close(file);
     remember_load(path, outcome == read_outcome::complete ? LOADED_CONTENT : LOAD_FAILED, &content);
     switch (outcome) {
         case read_outcome::complete:

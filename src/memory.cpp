@@ -8,12 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "hooks.h"
 #include "hosts_internal.h"
-#include "platform.h"
-
-const qh_pages *s_pages = &native_pages;
-
-resize_fn s_realloc = resize_block;
 
 namespace {
 
@@ -31,11 +27,11 @@ const std::size_t k_header_size = 64;  // keeps the bytes cache-line aligned
 static_assert(sizeof(pages_header) <= k_header_size, "the header fits its room");
 
 bool on_pages(std::size_t size) {
-    return size >= k_large_block && s_pages->granule() != 0;
+    return size >= k_large_block && s_hooks.pages->granule() != 0;
 }
 
 std::size_t pages_needed(std::size_t size) {
-    const std::size_t granule = s_pages->granule();
+    const std::size_t granule = s_hooks.pages->granule();
     return (size + k_header_size + granule - 1) / granule * granule;
 }
 
@@ -48,15 +44,15 @@ pages_header *header_of(void *block) {
 void *new_paged_block(std::size_t size, bool growing) {
     const std::size_t committed = pages_needed(size);
     std::size_t reserved = growing ? std::max(k_growth_room, 2 * committed) : committed;
-    char *base = static_cast<char *>(s_pages->reserve(reserved));
+    char *base = static_cast<char *>(s_hooks.pages->reserve(reserved));
     while (base == nullptr && reserved > committed) {
         reserved = std::max(reserved / 4, committed);
-        base = static_cast<char *>(s_pages->reserve(reserved));
+        base = static_cast<char *>(s_hooks.pages->reserve(reserved));
     }
     if (base == nullptr)
         return nullptr;
-    if (s_pages->commit(base, committed) != 0) {
-        s_pages->release(base, reserved);
+    if (s_hooks.pages->commit(base, committed) != 0) {
+        s_hooks.pages->release(base, reserved);
         return nullptr;
     }
     pages_header *header = reinterpret_cast<pages_header *>(base);
@@ -65,7 +61,16 @@ void *new_paged_block(std::size_t size, bool growing) {
     return base + k_header_size;
 }
 
-}  // namespace
+void release_block(void *block, std::size_t size) noexcept {
+    if (block == nullptr)
+        return;
+    if (!on_pages(size)) {
+        std::free(block);
+        return;
+    }
+    pages_header *header = header_of(block);
+    s_hooks.pages->release(header, header->reserved);
+}
 
 void *resize_block(void *block, std::size_t old_size, std::size_t new_size) noexcept {
     if (!on_pages(new_size))
@@ -76,7 +81,8 @@ void *resize_block(void *block, std::size_t old_size, std::size_t new_size) noex
         if (needed <= header->reserved) {
             if (needed > header->committed) {
                 char *base = reinterpret_cast<char *>(header);
-                if (s_pages->commit(base + header->committed, needed - header->committed) != 0)
+                if (s_hooks.pages->commit(base + header->committed, needed - header->committed) !=
+                    0)
                     return nullptr;
                 header->committed = needed;
             }
@@ -91,17 +97,21 @@ void *resize_block(void *block, std::size_t old_size, std::size_t new_size) noex
     return moved;
 }
 
-bool added_memory_is_zero(std::size_t size) noexcept {
-    return on_pages(size);
+}  // namespace
+
+const qh_memory native_memory = {
+    .resize = resize_block,
+    .release = release_block,
+};
+
+void *resize_memory(void *block, std::size_t old_size, std::size_t new_size) noexcept {
+    return s_hooks.memory->resize(block, old_size, new_size);
 }
 
-void release_block(void *block, std::size_t size) noexcept {
-    if (block == nullptr)
-        return;
-    if (!on_pages(size)) {
-        std::free(block);
-        return;
-    }
-    pages_header *header = header_of(block);
-    s_pages->release(header, header->reserved);
+void release_memory(void *block, std::size_t size) noexcept {
+    s_hooks.memory->release(block, size);
+}
+
+bool added_memory_is_zero(std::size_t size) noexcept {
+    return on_pages(size);
 }

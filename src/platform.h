@@ -1,11 +1,18 @@
-// The few things that differ between operating systems: the default hosts
-// path, the file operations of a save, and the resolver cache flush. The core
-// reaches them only through `s_platform`, which tests may point at a
-// substitute to provoke every failure branch.
+// What the core asks of the operating system, in three tables: calls on
+// whole paths and on the system (`qh_system`), calls on a file the library
+// holds open (`qh_file_methods`), and address space for large blocks
+// (`qh_pages`). Each platform layer (src/unix, src/win) fills them; the core
+// reaches them only through the hooks (hooks.h).
 #ifndef QUENDRAL_HOSTS_PLATFORM_H
 #define QUENDRAL_HOSTS_PLATFORM_H
 
 #include <cstddef>
+
+// Room for any path the library takes or makes, with its NUL: the caller's
+// path (at most 8191 characters), the file a link leads to, and either with
+// ".tmp" appended.
+constexpr std::size_t k_path_size = 8192;
+constexpr std::size_t k_temp_path_size = k_path_size + sizeof ".tmp" - 1;
 
 // The system's description of a failed operation, filled by the operation.
 struct sys_error {
@@ -38,53 +45,32 @@ enum command_result {
 
 struct qh_file;
 
-struct qh_platform {
+struct qh_system {
     const char *(*default_path)();
 
     // Writes into `target` (room `size`) the file a save of `path` replaces:
     // the final target when `path` is a symbolic link, else `path` itself.
     // Fails when that file exists and is not a regular file.
     int (*resolve_target)(const char *path, char *target, std::size_t size, sys_error *err);
-
     // Creates `tmp` afresh to receive the new content of `target`, never
-    // following or writing through whatever was at that name. The open file
-    // is the save's lock: while it is open no other save of `target` can
-    // create, remove or rename `tmp`. FILE_BUSY: another save holds it.
+    // following or writing through whatever was at that name; the open file
+    // is the save's lock (see save_lock.h on each side). FILE_BUSY: another
+    // save holds it.
     file_status (*create_temp)(const char *tmp, const char *target, qh_file **file, sys_error *err);
-    // Writes all `size` bytes or fails.
-    int (*write_all)(qh_file *file, const void *data, std::size_t size, sys_error *err);
-    // Flushes the data to stable storage; the file stays open.
-    int (*commit)(qh_file *file, sys_error *err);
-    // Removes the temporary file, still holding it, then closes it.
-    void (*discard)(qh_file *file, const char *tmp);
     // Opens the hosts file to read it (a load, or a save checking what it is
     // about to replace); a FIFO, device or folder fails as "not a regular
     // file", without waiting for a writer.
     file_status (*open_current)(const char *path, qh_file **file, sys_error *err);
-    // Reads up to `size` bytes: the count, 0 at the end, or -1.
-    long long (*read_some)(qh_file *file, void *data, std::size_t size, sys_error *err);
-    void (*close_file)(qh_file *file);
     // FILE_OK when `path` can be opened for exclusive writing (opened and
     // closed again); FILE_FAILED when it must be left alone.
     file_status (*probe)(const char *path, sys_error *err);
-    // Puts the committed temporary file in the place of `target` in one
-    // step; the temporary file stays open (and locked) until close_file.
-    file_status (*replace)(qh_file *file, const char *tmp, const char *target, sys_error *err);
     // Makes a done replace survive a power cut: flushes the folder that holds
     // `target`. Null where the replace is durable by itself.
     void (*flush_folder)(const char *target);
+
     // A clock that only moves forward, in milliseconds, and a pause.
     long long (*clock_ms)();
     void (*sleep_ms)(int ms);
-
-    // Names used in the flush messages.
-    const char *resolver_library;
-    const char *resolver_lookup;
-    const char *resolver_call;
-    const char *resolver_code_kind;
-    const char *resolver_service;
-    const char *fallback_command;
-    const char *cache_daemon_command;
 
     resolver_result (*resolver_flush)(unsigned long *code);
     // Runs the fallback command, its exit code going to `rc`.
@@ -94,13 +80,24 @@ struct qh_platform {
     command_result (*flush_cache_daemon)(int *rc);
 };
 
-extern const qh_platform native_platform;
-extern const qh_platform *s_platform;
+struct qh_file_methods {
+    // Writes all `size` bytes or fails.
+    int (*write_all)(qh_file *file, const void *data, std::size_t size, sys_error *err);
+    // Flushes the written data to stable storage; the file stays open.
+    int (*sync)(qh_file *file, sys_error *err);
+    // Reads up to `size` bytes: the count, 0 at the end, or -1.
+    long long (*read_some)(qh_file *file, void *data, std::size_t size, sys_error *err);
+    // Puts the synced temporary file `file`, named `tmp`, in the place of
+    // `target` in one step; the file stays open (and locked) until `close`.
+    file_status (*replace)(qh_file *file, const char *tmp, const char *target, sys_error *err);
+    // Removes the temporary file `tmp`, still holding it, then closes it.
+    void (*discard)(qh_file *file, const char *tmp);
+    void (*close)(qh_file *file);
+};
 
 // Address space for the large blocks of memory (the record table of a big
 // file): reserved once, then made usable piece by piece as the block grows,
-// so that it never moves and keeps the system's large pages. Substitutable
-// like the table above.
+// so that it never moves and keeps the system's large pages.
 struct qh_pages {
     // The unit of reserving and committing; 0 where large blocks gain
     // nothing from this and stay on the heap.
@@ -114,7 +111,8 @@ struct qh_pages {
     void (*release)(void *base, std::size_t size);
 };
 
+extern const qh_system native_system;
+extern const qh_file_methods native_file_methods;
 extern const qh_pages native_pages;
-extern const qh_pages *s_pages;
 
 #endif

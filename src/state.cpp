@@ -1,21 +1,44 @@
-// Module-global state that is not a table: the last error text, the chosen
-// hosts path and the version. All of it is zero at load, so nothing needs
-// initialising.
+// Every variable of the library is defined here: the last error text, the
+// chosen path, the two tables, what the last load found and the JSON text
+// of the last record handed out. All of it is zero at load, so nothing
+// needs initialising; the functions that change each are named beside its
+// declaration. The hooks, which only tests change, live in hooks.cpp.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+#include "hooks.h"
 #include "hosts_internal.h"
-#include "platform.h"
+#include "last_load.h"
 
-char s_err[ERR_SIZE];
-char s_path[PATH_SIZE];
+char s_err[k_err_size];
+char s_path[k_path_size];
 
-const qh_platform *s_platform = &native_platform;
+host_record *s_recs;
+int s_rec_count;
+int s_rec_cap;
+int s_rec_used;
+char **s_pass;
+int s_pass_count;
+int s_pass_cap;
+
+char s_loaded_path[k_path_size];
+loaded_file s_loaded = {NEVER_LOADED, 0, 0};
+
+char s_json[k_json_size];
 
 namespace {
+
 const char k_version[] = "1.0.0";
-}
+
+// Hands the tables back when the library is unloaded (dlclose, FreeLibrary)
+// or the program ends: a host that unloads and loads the library again must
+// not keep the records of every earlier copy.
+struct release_at_unload {
+    ~release_at_unload() { reset_lists(); }
+} s_release_at_unload;
+
+}  // namespace
 
 void set_err(const char *fmt, ...) noexcept {
     va_list args;
@@ -29,7 +52,7 @@ void clear_err() noexcept {
 }
 
 const char *path_in_use() noexcept {
-    return s_path[0] ? s_path : s_platform->default_path();
+    return s_path[0] ? s_path : s_hooks.system->default_path();
 }
 
 QH_EXPORT int QH_CALL hosts_set_path(const char *path) noexcept {
@@ -39,7 +62,7 @@ QH_EXPORT int QH_CALL hosts_set_path(const char *path) noexcept {
         return 1;
     }
     std::size_t len = std::strlen(path);
-    if (len > PATH_SIZE - 1) {
+    if (len > k_path_size - 1) {
         set_err("path too long");
         return -1;
     }

@@ -6,18 +6,7 @@
 
 #include "hosts_internal.h"
 
-host_record *s_recs;
-int s_rec_count;
-int s_rec_cap;
-char **s_pass;
-int s_pass_count;
-int s_pass_cap;
-
 namespace {
-
-// Slots from this index on are known to be zero: they came from the system
-// and have held no record since.
-int s_rec_used;
 
 // Makes room for one more element; on failure leaves everything as it was.
 bool grow(void **array, int count, int *cap, std::size_t elem_size) noexcept {
@@ -26,8 +15,8 @@ bool grow(void **array, int count, int *cap, std::size_t elem_size) noexcept {
     if (*cap > INT_MAX / 2)
         return false;
     int new_cap = *cap == 0 ? 16 : *cap * 2;
-    void *bigger = s_realloc(*array, static_cast<std::size_t>(*cap) * elem_size,
-                             static_cast<std::size_t>(new_cap) * elem_size);
+    void *bigger = resize_memory(*array, static_cast<std::size_t>(*cap) * elem_size,
+                                 static_cast<std::size_t>(new_cap) * elem_size);
     if (bigger == nullptr)
         return false;
     *array = bigger;
@@ -75,8 +64,8 @@ int add_record(text_span ip, text_span name, int enabled, text_span comment) noe
 int add_record(const char *ip, const char *name, int enabled, const char *comment,
                int has_comment) noexcept {
     const text_span no_comment{"", 0};
-    return add_record(span_of(ip, IP_SIZE), span_of(name, NAME_SIZE), enabled,
-                      has_comment ? span_of(comment, COMMENT_SIZE) : no_comment);
+    return add_record(span_of(ip, k_ip_size), span_of(name, k_name_size), enabled,
+                      has_comment ? span_of(comment, k_comment_size) : no_comment);
 }
 
 int add_passthrough(const char *line) noexcept {
@@ -85,7 +74,7 @@ int add_passthrough(const char *line) noexcept {
         return -1;
     s_pass = static_cast<char **>(array);
     std::size_t size = std::strlen(line) + 1;
-    char *copy = static_cast<char *>(s_realloc(nullptr, 0, size));
+    char *copy = static_cast<char *>(resize_memory(nullptr, 0, size));
     if (copy == nullptr)
         return -1;
     std::memcpy(copy, line, size);
@@ -108,25 +97,14 @@ void remove_record(int index) noexcept {
 
 void reset_lists() noexcept {
     for (int i = 0; i < s_pass_count; ++i)
-        release_block(s_pass[i], std::strlen(s_pass[i]) + 1);
-    release_block(s_pass, static_cast<std::size_t>(s_pass_cap) * sizeof(char *));
-    release_block(s_recs, static_cast<std::size_t>(s_rec_cap) * sizeof(host_record));
+        release_memory(s_pass[i], std::strlen(s_pass[i]) + 1);
+    release_memory(s_pass, static_cast<std::size_t>(s_pass_cap) * sizeof(char *));
+    release_memory(s_recs, static_cast<std::size_t>(s_rec_cap) * sizeof(host_record));
     s_pass = nullptr;
     s_recs = nullptr;
     s_pass_count = s_pass_cap = 0;
     s_rec_count = s_rec_cap = s_rec_used = 0;
 }
-
-namespace {
-
-// Hands the tables back when the library is unloaded (dlclose, FreeLibrary)
-// or the program ends: a host that unloads and loads the library again must
-// not keep the records of every earlier copy.
-struct release_at_unload {
-    ~release_at_unload() { reset_lists(); }
-} s_release_at_unload;
-
-}  // namespace
 
 QH_EXPORT int QH_CALL hosts_count(void) noexcept {
     return s_rec_count;

@@ -99,7 +99,8 @@ bool valid_ip_span(text_span s) noexcept {
 }
 
 bool valid_name_span(text_span s) noexcept {
-    return s.len > 0 && s.len <= LONGEST_NAME && name_bytes_end(s.at, s.at + s.len) == s.at + s.len;
+    return s.len > 0 && s.len <= k_longest_name &&
+           name_bytes_end(s.at, s.at + s.len) == s.at + s.len;
 }
 
 int valid_ip(const char *s) noexcept {
@@ -107,5 +108,5 @@ int valid_ip(const char *s) noexcept {
 }
 
 int valid_name(const char *s) noexcept {
-    return s != nullptr && valid_name_span({s, strnlen(s, LONGEST_NAME + 1)}) ? 1 : 0;
+    return s != nullptr && valid_name_span({s, strnlen(s, k_longest_name + 1)}) ? 1 : 0;
 }

@@ -1,33 +1,40 @@
-// Writes the store back: the whole new file goes to "<path>.tmp", is flushed
-// to stable storage, and only then takes the old file's place in one step.
-// Any failure before that leaves the old file exactly as it was. The open
-// temporary file is also the save's lock, so that saves of one file from
-// several processes follow one another; under that lock a save first checks
-// that the file still holds what the last load read.
+// Writes the store back. A save runs these steps, and any failure before
+// the replace leaves the old file exactly as it was:
+//  1. resolve the path: a symbolic link stays, the file it leads to is
+//     replaced;
+//  2. create "<file>.tmp" afresh, never through what was at that name; the
+//     open temporary file is the save's lock, so that saves of one file from
+//     several processes follow one another (save_lock.h on each side);
+//  3. under that lock, check that the file still holds what the last load
+//     read (or is still absent);
+//  4. write every record, then every passthrough line, and flush the
+//     temporary file to stable storage;
+//  5. wait while another program holds the file open for a moment, then
+//     put the temporary file in its place in one step, so that there is
+//     never a moment without a hosts file;
+//  6. flush the folder, so that the new name survives a power cut, and
+//     only then let go of the lock.
 #include <cstdio>
 #include <cstring>
 
+#include "hooks.h"
 #include "hosts_internal.h"
-#include "load_memory.h"
-#include "platform.h"
+#include "last_load.h"
 
 namespace {
 
-const std::size_t TMP_PATH_SIZE = 8300;
-// Room for the file a save replaces, so that "<target>.tmp" always fits.
-const std::size_t TARGET_SIZE = TMP_PATH_SIZE - sizeof ".tmp" + 1;
 // How long a save waits for another save of the same file, and, in all, for
 // other programs holding the file open for a moment (virus scanners, the
 // search indexer).
-const int OTHER_SAVE_WAIT_MS = 2000;
-const int HOLDER_WAIT_MS = 1000;
-const int LONGEST_PAUSE_MS = 50;
+const int k_other_save_wait_ms = 2000;
+const int k_holder_wait_ms = 1000;
+const int k_longest_pause_ms = 50;
 
 // Pauses that grow from 2 ms until a budget, counted from the first pause,
 // is spent; nothing is timed when nothing has to wait.
 class patience {
 public:
-    patience(const qh_platform *os, int budget_ms) : os_(os), budget_ms_(budget_ms) {}
+    patience(const qh_system *os, int budget_ms) : os_(os), budget_ms_(budget_ms) {}
 
     // Pauses and returns true, or returns false once the budget is spent.
     bool wait() {
@@ -38,12 +45,12 @@ public:
             return false;
         const long long left = deadline_ - now;
         os_->sleep_ms(left < pause_ms_ ? static_cast<int>(left) : pause_ms_);
-        pause_ms_ = pause_ms_ * 2 < LONGEST_PAUSE_MS ? pause_ms_ * 2 : LONGEST_PAUSE_MS;
+        pause_ms_ = pause_ms_ * 2 < k_longest_pause_ms ? pause_ms_ * 2 : k_longest_pause_ms;
         return true;
     }
 
 private:
-    const qh_platform *os_;
+    const qh_system *os_;
     int budget_ms_;
     long long deadline_ = -1;
     int pause_ms_ = 2;
@@ -88,7 +95,7 @@ private:
     bool write(const char *data, std::size_t size) {
         if (hash_ != nullptr)
             hash_->add(data, size);
-        return s_platform->write_all(file_, data, size, &err_) == 0;
+        return s_hooks.files->write_all(file_, data, size, &err_) == 0;
     }
 
     qh_file *file_;
@@ -133,7 +140,8 @@ enum check_result { UNCHANGED, CHANGED, CANNOT_OPEN, CANNOT_READ };
 // same-size edit within the same second is a change, a touch is not.
 check_result check_unchanged(const char *path, const loaded_file &seen, patience &holders,
                              sys_error *err) {
-    const qh_platform *os = s_platform;
+    const qh_system *os = s_hooks.system;
+    const qh_file_methods *files = s_hooks.files;
     qh_file *file = nullptr;
     file_status opened = while_busy(holders, [&] { return os->open_current(path, &file, err); });
     if (opened == FILE_ABSENT)
@@ -141,15 +149,15 @@ check_result check_unchanged(const char *path, const loaded_file &seen, patience
     if (opened != FILE_OK)
         return CANNOT_OPEN;
     if (seen.outcome == LOADED_ABSENT) {
-        os->close_file(file);
+        files->close(file);
         return CHANGED;
     }
     content_hash now;
     char buf[64 * 1024];
     long long got;
-    while ((got = os->read_some(file, buf, sizeof buf, err)) > 0 && now.size() <= seen.size)
+    while ((got = files->read_some(file, buf, sizeof buf, err)) > 0 && now.size() <= seen.size)
         now.add(buf, static_cast<std::size_t>(got));
-    os->close_file(file);
+    files->close(file);
     if (got < 0)
         return CANNOT_READ;
     return now.size() == seen.size && now.value() == seen.hash ? UNCHANGED : CHANGED;
@@ -159,7 +167,8 @@ check_result check_unchanged(const char *path, const loaded_file &seen, patience
 
 QH_EXPORT int QH_CALL hosts_save(void) noexcept {
     clear_err();
-    const qh_platform *os = s_platform;
+    const qh_system *os = s_hooks.system;
+    const qh_file_methods *files = s_hooks.files;
     const char *chosen = path_in_use();
     const loaded_file seen = remembered_load(chosen);
     if (seen.outcome == LOAD_FAILED) {
@@ -167,17 +176,16 @@ QH_EXPORT int QH_CALL hosts_save(void) noexcept {
         return -1;
     }
     sys_error err{};
-    // A symbolic link stays as it is: the save replaces the file it leads to.
-    char path[TARGET_SIZE];
+    char path[k_path_size];
     if (os->resolve_target(chosen, path, sizeof path, &err) != 0) {
         set_err("not replacing %s: %s", path, err.text);
         return -1;
     }
-    char tmp[TMP_PATH_SIZE];
+    char tmp[k_temp_path_size];
     std::snprintf(tmp, sizeof tmp, "%s.tmp", path);
 
     qh_file *file = nullptr;
-    patience other_save(os, OTHER_SAVE_WAIT_MS);
+    patience other_save(os, k_other_save_wait_ms);
     file_status created =
         while_busy(other_save, [&] { return os->create_temp(tmp, path, &file, &err); });
     if (created == FILE_BUSY) {
@@ -188,11 +196,11 @@ QH_EXPORT int QH_CALL hosts_save(void) noexcept {
         set_err("cannot open %s for writing: %s", tmp, err.text);
         return -1;
     }
-    patience holders(os, HOLDER_WAIT_MS);
+    patience holders(os, k_holder_wait_ms);
     const bool checked = seen.outcome != NEVER_LOADED;
     const check_result check = checked ? check_unchanged(path, seen, holders, &err) : UNCHANGED;
     if (check != UNCHANGED) {
-        os->discard(file, tmp);
+        files->discard(file, tmp);
         if (check == CHANGED)
             set_err("%s changed since it was loaded", chosen);
         else
@@ -203,12 +211,12 @@ QH_EXPORT int QH_CALL hosts_save(void) noexcept {
     content_hash written;
     output out(file, checked ? &written : nullptr);
     if (!put_all(out)) {
-        os->discard(file, tmp);
+        files->discard(file, tmp);
         set_err("failed writing %s: %s", tmp, out.error());
         return -1;
     }
-    if (os->commit(file, &err) != 0) {
-        os->discard(file, tmp);
+    if (files->sync(file, &err) != 0) {
+        files->discard(file, tmp);
         set_err("failed writing %s: %s", tmp, err.text);
         return -1;
     }
@@ -217,21 +225,21 @@ QH_EXPORT int QH_CALL hosts_save(void) noexcept {
     // moment without a hosts file.
     file_status replaced = while_busy(holders, [&] { return os->probe(path, &err); });
     if (replaced == FILE_OK || replaced == FILE_ABSENT)
-        replaced = while_busy(holders, [&] { return os->replace(file, tmp, path, &err); });
+        replaced = while_busy(holders, [&] { return files->replace(file, tmp, path, &err); });
     if (replaced == FILE_TEMP_KEPT) {
-        os->close_file(file);
+        files->close(file);
         set_err("rename %s -> %s failed: %s; the new content is kept in %s", tmp, path, err.text,
                 tmp);
         return -1;
     }
     if (replaced != FILE_OK) {
-        os->discard(file, tmp);
+        files->discard(file, tmp);
         set_err("rename %s -> %s failed: %s", tmp, path, err.text);
         return -1;
     }
     if (os->flush_folder != nullptr)
         os->flush_folder(path);
-    os->close_file(file);
+    files->close(file);
     if (checked)
         remember_saved(written);
     return 1;

@@ -7,9 +7,9 @@
 #include <sstream>
 #include <thread>
 
+#include "hooks.h"
 #include "hosts_internal.h"
-#include "load_memory.h"
-#include "platform.h"
+#include "last_load.h"
 
 TempDir::TempDir() {
     std::random_device random;
@@ -66,19 +66,17 @@ std::vector<std::string> passthrough_lines() {
 }
 
 void HostsTest::SetUp() {
+    restore_native_hooks();
     reset_lists();
     forget_load();
-    s_platform = &native_platform;
-    s_realloc = resize_block;
     hosts = dir.file("hosts");
     ASSERT_EQ(hosts_set_path(hosts.c_str()), 1);
 }
 
 void HostsTest::TearDown() {
+    restore_native_hooks();
     reset_lists();
     forget_load();
-    s_platform = &native_platform;
-    s_realloc = resize_block;
     hosts_set_path(nullptr);
 }
 

@@ -9,6 +9,7 @@
 #include "records.h"
 #include "render.h"
 #include "report.h"
+#include "text.h"
 
 namespace {
 
@@ -116,31 +117,40 @@ int list_command(const invocation &call) {
         return usage_error("--enabled and --disabled exclude each other");
     const bool has_pattern = !arguments.positional.empty();
     const std::string pattern = has_pattern ? ascii_lower(arguments.positional[0]) : "";
+    const auto selected = [&](const record &rec) {
+        if ((want_enabled && !rec.enabled) || (want_disabled && rec.enabled))
+            return false;
+        return !has_pattern || ascii_lower(rec.ip).find(pattern) != std::string::npos ||
+               ascii_lower(rec.name).find(pattern) != std::string::npos;
+    };
     if (hosts_load() != 1)
         return report_library_error();
 
     // JSON lines are printed as they come; the table needs every row first
     // to size its columns.
-    std::vector<record> shown;
-    const int count = hosts_count();
-    for (int i = 0; i < count; ++i) {
-        record rec;
-        if (!fetch_record(i, rec))
-            return k_exit_failed;
-        if ((want_enabled && !rec.enabled) || (want_disabled && rec.enabled))
-            continue;
-        if (has_pattern && ascii_lower(rec.ip).find(pattern) == std::string::npos &&
-            ascii_lower(rec.name).find(pattern) == std::string::npos)
-            continue;
-        if (json) {
-            std::fputs(rec.json.c_str(), stdout);
-            std::fputc('\n', stdout);
-        } else {
-            shown.push_back(rec);
+    if (json) {
+        const int count = hosts_count();
+        for (int index = 0; index < count; ++index) {
+            record rec;
+            const char *text = fetch_record(index, rec);
+            if (text == nullptr)
+                return k_exit_failed;
+            if (selected(rec)) {
+                std::fputs(text, stdout);
+                std::fputc('\n', stdout);
+            }
         }
+        return k_exit_ok;
     }
-    if (!json)
-        print_table(shown);
+    std::vector<record> records;
+    if (!fetch_all_records(records))
+        return k_exit_failed;
+    std::vector<int> shown;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (selected(records[i]))
+            shown.push_back(static_cast<int>(i));
+    }
+    print_table(records, shown);
     return k_exit_ok;
 }
 

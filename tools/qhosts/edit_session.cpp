@@ -4,6 +4,7 @@
 
 #include "files.h"
 #include "report.h"
+#include "text.h"
 
 const edit_calls library_edit_calls = {
     .load = hosts_load,
@@ -16,9 +17,8 @@ namespace {
 // The library's refusal to save over a file that another program changed
 // since the load: "PATH changed since it was loaded".
 bool changed_since_load(const std::string &error_text) {
-    static const std::string tail = " changed since it was loaded";
-    return error_text.size() > tail.size() &&
-           error_text.compare(error_text.size() - tail.size(), tail.size(), tail) == 0;
+    static const std::string k_tail = " changed since it was loaded";
+    return error_text.size() > k_tail.size() && error_text.ends_with(k_tail);
 }
 
 // An edit that failed: the reason, and how to get the rights it needs

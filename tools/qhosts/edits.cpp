@@ -18,11 +18,12 @@ std::string trimmed(const std::string &text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// An optional argument held by value, so the edit outlives the command line.
-std::optional<std::string> optional_text(const std::string *text) {
-    if (text == nullptr)
+// COMMENT when given, trimmed and held by value, so that the edit outlives
+// the command line.
+std::optional<std::string> trimmed_comment(const std::string *comment) {
+    if (comment == nullptr)
         return std::nullopt;
-    return trimmed(*text);
+    return trimmed(*comment);
 }
 
 // Adds IP/NAME; -1 after reporting the library's refusal.
@@ -37,15 +38,16 @@ int add_record(const std::string &ip, const std::string &name, const std::string
 }  // namespace
 
 edit_fn add_edit(const std::string &ip, const std::string &name, const std::string *comment) {
-    const auto note = optional_text(comment);
+    const auto note = trimmed_comment(comment);
     return [ip, name, note](edit_outcome &outcome) {
         std::vector<record> records;
         if (!fetch_all_records(records))
             return false;
         const std::string key = address_key(ip);
-        for (const record &rec : records) {
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            const record &rec = records[i];
             if (rec.enabled && same_name(rec.name, name) && address_key(rec.ip) == key) {
-                outcome.lines.push_back(std::to_string(rec.index));
+                outcome.lines.push_back(std::to_string(i));
                 return true;
             }
         }
@@ -70,12 +72,15 @@ struct set_change {
 }  // namespace
 
 edit_fn set_edit(const std::string &ip, const std::string &name, const std::string *comment) {
-    const auto note = optional_text(comment);
+    const auto note = trimmed_comment(comment);
     return [ip, name, note](edit_outcome &outcome) {
         std::vector<record> records;
         if (!fetch_all_records(records))
             return false;
         const std::string key = address_key(ip);
+        const auto index_of = [&records](const record &rec) {
+            return static_cast<int>(&rec - records.data());
+        };
         // The record to keep: an enabled NAME/IP one, else a disabled one.
         const record *kept = nullptr;
         for (const record &rec : records) {
@@ -86,43 +91,41 @@ edit_fn set_edit(const std::string &ip, const std::string &name, const std::stri
         std::vector<set_change> changes;
         for (const record &rec : records) {
             if (rec.enabled && same_name(rec.name, name) && &rec != kept) {
-                if (hosts_set_enabled(rec.index, 0) != 1) {
+                if (hosts_set_enabled(index_of(rec), 0) != 1) {
                     report_library_error();
                     return false;
                 }
-                changes.push_back(
-                    {"disabled", rec.index, record_summary(rec.ip, rec.name, rec.comment)});
+                changes.push_back({"disabled", index_of(rec), record_summary(rec)});
             }
         }
         if (kept && (!note || *note == kept->comment)) {
             if (!kept->enabled) {
-                if (hosts_set_enabled(kept->index, 1) != 1) {
+                if (hosts_set_enabled(index_of(*kept), 1) != 1) {
                     report_library_error();
                     return false;
                 }
-                changes.push_back(
-                    {"enabled", kept->index, record_summary(kept->ip, kept->name, kept->comment)});
+                changes.push_back({"enabled", index_of(*kept), record_summary(*kept)});
             }
         } else {
             // A comment cannot be changed in place: the record is written
             // anew at the end, and the records after its old place move up.
             const char *verb = "added";
             if (kept) {
-                if (hosts_remove(kept->index) != 1) {
+                if (hosts_remove(index_of(*kept)) != 1) {
                     report_library_error();
                     return false;
                 }
                 for (set_change &earlier : changes) {
-                    if (earlier.index > kept->index)
+                    if (earlier.index > index_of(*kept))
                         --earlier.index;
                 }
                 verb = kept->enabled ? "updated" : "enabled";
             }
-            const std::string text = note ? *note : "";
-            const int index = add_record(ip, name, text);
+            const record added{ip, name, true, note ? *note : ""};
+            const int index = add_record(added.ip, added.name, added.comment);
             if (index < 0)
                 return false;
-            changes.push_back({verb, index, record_summary(ip, name, text)});
+            changes.push_back({verb, index, record_summary(added)});
         }
         for (const set_change &done : changes) {
             outcome.lines.push_back(std::string(done.verb) + " " + std::to_string(done.index) +
@@ -135,14 +138,14 @@ edit_fn set_edit(const std::string &ip, const std::string &name, const std::stri
 
 edit_fn change_edit(const std::vector<std::string> &targets, change what) {
     return [targets, what](edit_outcome &outcome) {
-        std::vector<int> indices;
-        if (!resolve_targets(targets, indices))
+        std::vector<int> indexes;
+        if (!resolve_targets(targets, indexes))
             return false;
         if (what == change::remove) {
             // Each removal shifts later records down, so going from the
-            // highest index keeps the remaining indices pointing at the
+            // highest index keeps the remaining indexes pointing at the
             // chosen records.
-            for (auto it = indices.rbegin(); it != indices.rend(); ++it) {
+            for (auto it = indexes.rbegin(); it != indexes.rend(); ++it) {
                 if (hosts_remove(*it) != 1) {
                     report_library_error();
                     return false;
@@ -152,7 +155,7 @@ edit_fn change_edit(const std::vector<std::string> &targets, change what) {
             return true;
         }
         const bool enable = what == change::enable;
-        for (int index : indices) {
+        for (int index : indexes) {
             record rec;
             if (!fetch_record(index, rec))
                 return false;

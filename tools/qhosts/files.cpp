@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "text.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -16,11 +18,6 @@
 #endif
 
 namespace {
-
-bool ends_with(const std::string &text, const std::string &tail) {
-    return text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 #if defined(_WIN32)
 
@@ -38,7 +35,7 @@ std::string system_text(DWORD code) {
     return std::string(text, length);
 }
 
-bool last_error(const std::string &what, std::string &error) {
+bool win32_error(const std::string &what, std::string &error) {
     error = what + ": " + system_text(GetLastError());
     return false;
 }
@@ -177,7 +174,7 @@ bool write_backup(const std::string &path, std::string &error) {
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (out == INVALID_HANDLE_VALUE) {
         CloseHandle(in);
-        return last_error(what, error);
+        return win32_error(what, error);
     }
     const bool copied = copy_handle(in, out) && FlushFileBuffers(out);
     const DWORD code = GetLastError();
@@ -229,10 +226,10 @@ bool write_backup(const std::string &path, std::string &error) {
 
 bool refused_access(const std::string &error_text) {
 #if defined(_WIN32)
-    return ends_with(error_text, ": " + system_text(ERROR_ACCESS_DENIED));
+    return error_text.ends_with(": " + system_text(ERROR_ACCESS_DENIED));
 #else
-    return ends_with(error_text, std::string(": ") + std::strerror(EACCES)) ||
-           ends_with(error_text, std::string(": ") + std::strerror(EPERM));
+    return error_text.ends_with(std::string(": ") + std::strerror(EACCES)) ||
+           error_text.ends_with(std::string(": ") + std::strerror(EPERM));
 #endif
 }
 

@@ -2,6 +2,14 @@
 
 #include <algorithm>
 
+#include "text.h"
+
+namespace {
+
+const char k_file_equals[] = "--file=";
+
+}  // namespace
+
 bool parse_options(int argc, char **argv, options &opts, std::string &error) {
     bool literal = false;
     for (int i = 1; i < argc; ++i) {
@@ -16,8 +24,8 @@ bool parse_options(int argc, char **argv, options &opts, std::string &error) {
                 return false;
             }
             opts.file = argv[++i];
-        } else if (arg.compare(0, 7, "--file=") == 0) {
-            opts.file = argv[i] + 7;
+        } else if (arg.starts_with(k_file_equals)) {
+            opts.file = argv[i] + sizeof k_file_equals - 1;
         } else if (arg == "--dry-run") {
             opts.dry_run = true;
         } else if (arg == "--flush") {

@@ -6,28 +6,21 @@
 #include <map>
 
 #include "quendral-hosts.h"
-#include "record_json.h"
 #include "report.h"
+#include "text.h"
 
-bool fetch_record(int index, record &out) {
+const char *fetch_record(int index, record &out) {
     const char *text = hosts_get(index);
     if (*text == '\0') {
         report(hosts_last_error());
-        return false;
+        return nullptr;
     }
-    json_record decoded;
     std::string why;
-    if (!decode_record_json(text, json_bytes::any, decoded, why)) {
+    if (!decode_record_json(text, json_bytes::any, out, why)) {
         report("unexpected record text from the library (" + why + "): " + text);
-        return false;
+        return nullptr;
     }
-    out.index = index;
-    out.ip = decoded.ip;
-    out.name = decoded.name;
-    out.comment = decoded.comment;
-    out.enabled = decoded.enabled == 1;
-    out.json = text;
-    return true;
+    return text;
 }
 
 bool fetch_all_records(std::vector<record> &out) {
@@ -39,14 +32,6 @@ bool fetch_all_records(std::vector<record> &out) {
             return false;
     }
     return true;
-}
-
-std::string ascii_lower(std::string text) {
-    for (char &c : text) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
 }
 
 bool same_name(const std::string &a, const std::string &b) {
@@ -64,7 +49,7 @@ bool ipv4_bytes(const std::string &ip, std::string &bytes) {
             return false;
         int value = 0;
         for (std::size_t i = start; i < end; ++i) {
-            if (ip[i] < '0' || ip[i] > '9')
+            if (!is_digit(ip[i]))
                 return false;
             value = value * 10 + (ip[i] - '0');
         }
@@ -124,36 +109,32 @@ bool is_index(const std::string &text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
-bool starts_with(const std::string &text, const char *prefix) {
-    return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
-}
-
 const char k_name_prefix[] = "name=";
 const char k_ip_prefix[] = "ip=";
 
 // Adds the index of every record that `target` names; false when none does.
 bool select_by_text(const std::string &target, const std::vector<record> &records,
-                    std::vector<int> &indices) {
-    const std::size_t before = indices.size();
-    if (starts_with(target, k_ip_prefix)) {
+                    std::vector<int> &indexes) {
+    const std::size_t before = indexes.size();
+    if (target.starts_with(k_ip_prefix)) {
         const std::string key = address_key(target.substr(sizeof k_ip_prefix - 1));
-        for (const record &rec : records) {
-            if (address_key(rec.ip) == key)
-                indices.push_back(rec.index);
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            if (address_key(records[i].ip) == key)
+                indexes.push_back(static_cast<int>(i));
         }
-        if (indices.size() == before)
+        if (indexes.size() == before)
             report("no record with the address '" + target.substr(sizeof k_ip_prefix - 1) + "'");
     } else {
         const std::string name =
-            starts_with(target, k_name_prefix) ? target.substr(sizeof k_name_prefix - 1) : target;
-        for (const record &rec : records) {
-            if (same_name(rec.name, name))
-                indices.push_back(rec.index);
+            target.starts_with(k_name_prefix) ? target.substr(sizeof k_name_prefix - 1) : target;
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            if (same_name(records[i].name, name))
+                indexes.push_back(static_cast<int>(i));
         }
-        if (indices.size() == before)
+        if (indexes.size() == before)
             report("no record named '" + name + "'");
     }
-    return indices.size() != before;
+    return indexes.size() != before;
 }
 
 }  // namespace
@@ -177,7 +158,7 @@ bool check_target_words(const std::vector<std::string> &targets, std::string &er
     return true;
 }
 
-bool resolve_targets(const std::vector<std::string> &targets, std::vector<int> &indices) {
+bool resolve_targets(const std::vector<std::string> &targets, std::vector<int> &indexes) {
     const int count = hosts_count();
     std::vector<record> records;
     bool records_read = false;
@@ -194,7 +175,7 @@ bool resolve_targets(const std::vector<std::string> &targets, std::vector<int> &
                 report(hosts_last_error());
                 return false;
             }
-            indices.push_back(index);
+            indexes.push_back(index);
             continue;
         }
         if (!records_read) {
@@ -202,11 +183,11 @@ bool resolve_targets(const std::vector<std::string> &targets, std::vector<int> &
                 return false;
             records_read = true;
         }
-        if (!select_by_text(target, records, indices))
+        if (!select_by_text(target, records, indexes))
             return false;
     }
-    std::sort(indices.begin(), indices.end());
-    indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+    std::sort(indexes.begin(), indexes.end());
+    indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
     return true;
 }
 
@@ -215,12 +196,14 @@ std::vector<problem> find_problems(const std::vector<record> &records) {
     // the problems come out ordered by the first record involved.
     std::map<std::string, std::vector<int>> same_record;
     std::map<std::string, std::vector<int>> same_name_and_family;
-    for (const record &rec : records) {
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const record &rec = records[i];
+        const int index = static_cast<int>(i);
         const std::string address = address_key(rec.ip);
         const std::string name = ascii_lower(rec.name);
-        same_record[address + '\n' + name + '\n' + (rec.enabled ? '1' : '0')].push_back(rec.index);
+        same_record[address + '\n' + name + '\n' + (rec.enabled ? '1' : '0')].push_back(index);
         if (rec.enabled)
-            same_name_and_family[name + '\n' + address[0]].push_back(rec.index);
+            same_name_and_family[name + '\n' + address[0]].push_back(index);
     }
     std::vector<problem> found;
     for (const auto &group : same_record) {

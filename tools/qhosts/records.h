@@ -1,27 +1,20 @@
 // The records of the loaded hosts file as qhosts sees them, and the ways a
-// command picks some of them.
+// command picks some of them. A record's index is its place in the vector
+// that fetch_all_records fills.
 #ifndef QHOSTS_RECORDS_H
 #define QHOSTS_RECORDS_H
 
 #include <string>
 #include <vector>
 
-struct record {
-    int index = 0;
-    std::string ip;
-    std::string name;
-    std::string comment;
-    bool enabled = false;
-    std::string json;  // the library's text, unchanged
-};
+#include "record_json.h"
 
-// Reads record `index` through hosts_get; reports and returns false on failure.
-bool fetch_record(int index, record &out);
+// Reads record `index` through hosts_get. Returns the library's text of it,
+// valid until the next hosts_get, or null after reporting the failure.
+const char *fetch_record(int index, record &out);
 
 // Reads every loaded record in order.
 bool fetch_all_records(std::vector<record> &out);
-
-std::string ascii_lower(std::string text);
 
 // Host names are case-insensitive, so names compare that way.
 bool same_name(const std::string &a, const std::string &b);
@@ -35,11 +28,11 @@ std::string address_key(const std::string &ip);
 // mistake (an empty name= or ip=) is reported in `error`.
 bool check_target_words(const std::vector<std::string> &targets, std::string &error);
 
-// Turns TARGET words into record indices, sorted, each at most once: an index,
+// Turns TARGET words into record indexes, sorted, each at most once: an index,
 // name=NAME or a plain host name (every record with that name), or ip=ADDRESS
 // (every record with that address). Reports and returns false when a target
 // selects nothing.
-bool resolve_targets(const std::vector<std::string> &targets, std::vector<int> &indices);
+bool resolve_targets(const std::vector<std::string> &targets, std::vector<int> &indexes);
 
 // What `qhosts check` finds: records that say the same thing twice, and names
 // that resolve to several addresses of one family.

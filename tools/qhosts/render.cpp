@@ -28,7 +28,7 @@ std::string printable(const std::string &text) {
 }
 
 std::string json_string(const std::string &text) {
-    static const char hex[] = "0123456789abcdef";
+    static const char k_hex_digits[] = "0123456789abcdef";
     std::string out = "\"";
     for (unsigned char c : text) {
         if (c == '"' || c == '\\') {
@@ -36,8 +36,8 @@ std::string json_string(const std::string &text) {
             out += static_cast<char>(c);
         } else if (c < 0x20) {
             out += "\\u00";
-            out += hex[c >> 4];
-            out += hex[c & 0xF];
+            out += k_hex_digits[c >> 4];
+            out += k_hex_digits[c & 0xF];
         } else {
             out += static_cast<char>(c);
         }
@@ -51,11 +51,12 @@ const char *family_name(const std::string &ip) {
 
 }  // namespace
 
-void print_table(const std::vector<record> &records) {
+void print_table(const std::vector<record> &records, const std::vector<int> &shown) {
     std::vector<std::vector<std::string>> rows;
     rows.push_back({"INDEX", "STATE", "ADDRESS", "NAME", "COMMENT"});
-    for (const record &rec : records) {
-        rows.push_back({std::to_string(rec.index), rec.enabled ? "on" : "off", printable(rec.ip),
+    for (int index : shown) {
+        const record &rec = records[static_cast<std::size_t>(index)];
+        rows.push_back({std::to_string(index), rec.enabled ? "on" : "off", printable(rec.ip),
                         printable(rec.name), printable(rec.comment)});
     }
     const std::size_t columns = rows.front().size();
@@ -112,10 +113,9 @@ void print_problems(const std::vector<record> &records, const std::vector<proble
     }
 }
 
-std::string record_summary(const std::string &ip, const std::string &name,
-                           const std::string &comment) {
-    std::string line = printable(ip) + " " + printable(name);
-    if (!comment.empty())
-        line += " # " + printable(comment);
+std::string record_summary(const record &rec) {
+    std::string line = printable(rec.ip) + " " + printable(rec.name);
+    if (!rec.comment.empty())
+        line += " # " + printable(rec.comment);
     return line;
 }

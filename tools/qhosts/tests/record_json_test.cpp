@@ -31,7 +31,7 @@ TEST(RecordJsonTest, DecodesEveryEscapeAndAnyKeyOrder) {
     };
     for (const decoded_case &c : cases) {
         SCOPED_TRACE(c.text);
-        json_record got;
+        record got;
         std::string why;
         ASSERT_TRUE(decode_record_json(c.text, json_bytes::any, got, why)) << why;
         EXPECT_EQ(got.ip, c.ip);
@@ -61,7 +61,7 @@ TEST(RecordJsonTest, RejectsWhatIsNotOneRecord) {
     };
     for (const char *text : cases) {
         SCOPED_TRACE(text);
-        json_record got;
+        record got;
         std::string why;
         EXPECT_FALSE(decode_record_json(text, json_bytes::any, got, why));
         EXPECT_FALSE(why.empty());
@@ -76,7 +76,7 @@ TEST(RecordJsonTest, AsksForUtf8OnlyWhenTold) {
         SCOPED_TRACE(bytes);
         const std::string text =
             std::string(R"({"ip":"1","name":"n","enabled":1,"comment":")") + bytes + "\"}";
-        json_record got;
+        record got;
         std::string why;
         EXPECT_TRUE(decode_record_json(text.c_str(), json_bytes::any, got, why)) << why;
         EXPECT_EQ(got.comment, bytes);
@@ -86,7 +86,7 @@ TEST(RecordJsonTest, AsksForUtf8OnlyWhenTold) {
     }
     const std::string good = "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80";
     const std::string text = R"({"ip":"1","name":"n","enabled":1,"comment":")" + good + "\"}";
-    json_record got;
+    record got;
     std::string why;
     EXPECT_TRUE(decode_record_json(text.c_str(), json_bytes::utf8, got, why)) << why;
     EXPECT_EQ(got.comment, good);

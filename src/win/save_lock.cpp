@@ -1,0 +1,61 @@
+// The temporary file as the lock of a save, by the rules in save_lock.h.
+#include "save_lock.h"
+
+#include <cstdio>
+
+namespace platform {
+
+namespace {
+
+// Share mode 0: while the save runs, no one else can open, delete or
+// rename its temporary file. A reparse point is opened as itself, never
+// followed.
+HANDLE create_new(const char *name) {
+    return CreateFileA(name, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// Takes the name of a PATH.tmp that no save holds open (see save_lock.h).
+file_status take_over_stale(const char *tmp, qh_file **file, sys_error *err) {
+    DWORD attributes = GetFileAttributesA(tmp);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+        describe(ERROR_ACCESS_DENIED, err);
+        return FILE_FAILED;
+    }
+    char own[k_temp_path_size + 48];
+    std::snprintf(own, sizeof own, "%s.%lu-%llu", tmp, GetCurrentProcessId(),
+                  static_cast<unsigned long long>(GetTickCount64()));
+    HANDLE handle = create_new(own);
+    if (handle == INVALID_HANDLE_VALUE)
+        return failed(err);
+    file_status status = rename_open_file(handle, tmp, err);
+    if (status != FILE_OK) {
+        delete_open_file(handle);
+        return status;
+    }
+    *file = as_file(handle);
+    return FILE_OK;
+}
+
+}  // namespace
+
+file_status create_temp(const char *tmp, const char *, qh_file **file, sys_error *err) {
+    HANDLE handle = create_new(tmp);
+    if (handle != INVALID_HANDLE_VALUE) {
+        *file = as_file(handle);
+        return FILE_OK;
+    }
+    DWORD code = GetLastError();
+    if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
+        describe(code, err);
+        return FILE_FAILED;
+    }
+    return take_over_stale(tmp, file, err);
+}
+
+void discard(qh_file *file, const char *) {
+    delete_open_file(as_handle(file));
+}
+
+}  // namespace platform

@@ -1,0 +1,179 @@
+// Behaviour of the Windows platform layer, run under wine.
+#include <windows.h>
+
+#include <random>
+#include <string>
+#include <thread>
+
+#include "hooks.h"
+#include "hosts_internal.h"
+#include "support/os_support.h"
+#include "support/test_support.h"
+#include "win/internal.h"
+
+using WindowsTest = HostsTest;
+
+namespace {
+
+void expect_save_refused(const std::string &hosts, const std::string &old_bytes) {
+    ASSERT_EQ(hosts_add("1.2.3.4", "new", nullptr), 0);
+    EXPECT_EQ(hosts_save(), -1);
+    std::string prefix = "rename " + hosts + ".tmp -> " + hosts + " failed: ";
+    EXPECT_EQ(std::string(hosts_last_error()).rfind(prefix, 0), 0u) << hosts_last_error();
+    EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+    EXPECT_EQ(read_bytes(hosts), old_bytes);
+}
+
+}  // namespace
+
+// The default follows the system folder, but reads as the documented
+// constant on a standard installation, whatever the case of the letters.
+TEST_F(WindowsTest, DefaultPathComesFromTheSystemFolder) {
+    const std::string standard_default = "C:\\Windows\\System32\\drivers\\etc\\hosts";
+    const struct {
+        const char *system_dir;
+        std::string path;
+    } cases[] = {
+        {"C:\\Windows\\System32", standard_default},
+        {"c:\\windows\\system32", standard_default},
+        {"D:\\Windows\\System32", /* default */ "D:\\Windows\\System32\\drivers\\etc\\hosts"},
+        {"C:\\WINNT\\System32", /* default */ "C:\\WINNT\\System32\\drivers\\etc\\hosts"},
+        {"", standard_default},
+    };
+    for (const auto &c : cases) {
+        char room[k_path_size];
+        EXPECT_EQ(platform::hosts_path_in(c.system_dir, room, sizeof room), c.path) << c.system_dir;
+    }
+    char small[8];
+    EXPECT_EQ(platform::hosts_path_in("E:\\Windows\\System32", small, sizeof small),
+              standard_default);
+
+    char system_dir[MAX_PATH];
+    ASSERT_GT(GetSystemDirectoryA(system_dir, sizeof system_dir), 0u);
+    char room[k_path_size];
+    const std::string expected = platform::hosts_path_in(system_dir, room, sizeof room);
+    ASSERT_EQ(hosts_set_path(nullptr), 1);
+    EXPECT_EQ(path_in_use(), expected) << system_dir;
+}
+
+// A folder, a device or a pipe is neither replaced (saved to before any
+// load) nor read; reading a pipe would wait for its writer.
+TEST_F(WindowsTest, SpecialFilesAreNeitherReadNorReplaced) {
+    const std::string pipe = "\\\\.\\pipe\\qh-test-" + std::to_string(std::random_device()());
+    HANDLE server = CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 4, 4096,
+                                     4096, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(fs::create_directory(hosts));
+    for (const std::string &path : {hosts, std::string("NUL")}) {
+        SCOPED_TRACE(path);
+        ASSERT_EQ(hosts_set_path(path.c_str()), 1);
+        ASSERT_GE(hosts_add("1.2.3.4", "new", nullptr), 0);
+        EXPECT_EQ(hosts_save(), -1);
+        EXPECT_EQ(hosts_last_error(), "not replacing " + path + ": not a regular file");
+    }
+    for (const std::string &path : {hosts, std::string("NUL"), pipe}) {
+        SCOPED_TRACE(path);
+        ASSERT_EQ(hosts_set_path(path.c_str()), 1);
+        ASSERT_GE(hosts_add("9.9.9.9", "loaded.before", nullptr), 0);
+        EXPECT_EQ(hosts_load(), -1);
+        EXPECT_EQ(hosts_last_error(), "cannot open " + path + ": not a regular file");
+        EXPECT_EQ(hosts_count(), 0);
+    }
+    EXPECT_TRUE(fs::is_directory(hosts));
+    EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+    CloseHandle(server);
+}
+
+TEST_F(WindowsTest, FileOpenElsewhereIsNotReplaced) {
+    write_bytes(hosts, "1.1.1.1 old\n");
+    HANDLE other = CreateFileA(hosts.c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    expect_save_refused(hosts, "1.1.1.1 old\n");
+    CloseHandle(other);
+    ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+    EXPECT_EQ(read_bytes(hosts), "1.2.3.4 new\n");
+}
+
+TEST_F(WindowsTest, ReadOnlyFileIsNotReplaced) {
+    write_bytes(hosts, "1.1.1.1 old\n");
+    ASSERT_TRUE(SetFileAttributesA(hosts.c_str(), FILE_ATTRIBUTE_READONLY));
+    expect_save_refused(hosts, "1.1.1.1 old\n");
+    SetFileAttributesA(hosts.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A symbolic link stays a link; the save replaces the file it leads to.
+TEST_F(WindowsTest, SymlinkedFileKeepsItsLink) {
+    const std::string real = dir.file("real");
+    ASSERT_TRUE(fs::create_directory(real));
+    const std::string target = real + "\\hosts";
+    write_bytes(target, "1.1.1.1 old\n");
+    // Wine 8 answers TRUE without making a link.
+    if (!CreateSymbolicLinkA(hosts.c_str(), target.c_str(), 0) ||
+        GetFileAttributesA(hosts.c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "this system makes no symbolic links";
+    ASSERT_EQ(hosts_load(), 1) << hosts_last_error();
+    ASSERT_EQ(hosts_add("2.2.2.2", "new", nullptr), 1);
+    ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+    EXPECT_TRUE(GetFileAttributesA(hosts.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_EQ(read_bytes(target), "1.1.1.1 old\n2.2.2.2 new\n");
+    EXPECT_FALSE(fs::exists(target + ".tmp"));
+    EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+}
+
+// A virus scanner or the search indexer holds the hosts file open for a
+// moment: the save waits for it, up to about a second. Another process
+// holds the file; the test releases it 300 ms into the save, or never.
+TEST_F(WindowsTest, FileHeldForAMomentSavesOnceReleased) {
+    write_bytes(hosts, "1.1.1.1 old\n");
+    ASSERT_EQ(hosts_load(), 1);
+    ASSERT_GE(hosts_add("2.2.2.2", "new", nullptr), 0);
+    // One save with nobody holding the file: the unit of this run's speed.
+    long long start = now_ms();
+    ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+    const long long save_ms = now_ms() - start;
+    ASSERT_GE(hosts_add("3.3.3.3", "newer", nullptr), 0);
+
+    for (int release_ms : {300, -1}) {
+        SCOPED_TRACE(release_ms < 0 ? "held throughout" : "released after 300 ms");
+        const std::string ready = dir.file("ready"), release = dir.file("release");
+        std::remove(ready.c_str());
+        std::remove(release.c_str());
+        const std::string before = read_bytes(hosts);
+        child_process *holder =
+            start_child(program_file("qh_save_worker"), {"hold", hosts, ready, release});
+        ASSERT_NE(holder, nullptr);
+        wait_for_file(ready);
+        if (HasFatalFailure()) {
+            kill_child(holder);
+            wait_child(holder);
+            return;
+        }
+        std::thread releaser([&] {
+            if (release_ms >= 0) {
+                sleep_ms(release_ms);
+                write_bytes(release, "1");
+            }
+        });
+        start = now_ms();
+        const int rc = hosts_save();
+        const long long took = now_ms() - start;
+        releaser.join();
+        write_bytes(release, "1");
+        wait_child(holder);
+        if (release_ms >= 0) {
+            EXPECT_EQ(rc, 1) << hosts_last_error();
+            EXPECT_GE(took, release_ms);
+            EXPECT_EQ(read_bytes(hosts), "1.1.1.1 old\n2.2.2.2 new\n3.3.3.3 newer\n");
+        } else {
+            EXPECT_EQ(rc, -1);
+            std::string prefix = "rename " + hosts + ".tmp -> " + hosts + " failed: ";
+            EXPECT_EQ(std::string(hosts_last_error()).rfind(prefix, 0), 0u) << hosts_last_error();
+            EXPECT_GE(took, 1000);
+            EXPECT_LT(took, 1500 + 5 * save_ms) << "one save alone took " << save_ms << " ms";
+            EXPECT_EQ(read_bytes(hosts), before);
+        }
+        EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+    }
+}
