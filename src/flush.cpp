@@ -63,13 +63,16 @@ int flush_resolver_cache(const qh_system *os, const flush_wording &words) noexce
         command_result command = os->run_fallback(&rc);
         if (command == COMMAND_RAN && rc == 0) {
             flushed = true;
-        } else if (command == COMMAND_RAN || resolver != RESOLVER_NOT_RUNNING) {
+        } else if (command != COMMAND_ABSENT || resolver != RESOLVER_NOT_RUNNING) {
             // A resolver runs (or its command does) and could not be flushed.
             failed = true;
             if (resolver == RESOLVER_NOT_RUNNING)
                 why.add("%s is not running", words.resolver_service);
             if (command == COMMAND_RAN)
                 why.add("%s failed: rc=%d", words.fallback_command, rc);
+            else if (command == COMMAND_TIMED_OUT)
+                why.add("%s failed: still running after %d ms, left to finish",
+                        words.fallback_command, rc);
             else
                 why.add("%s failed: command not found", words.fallback_command);
         }

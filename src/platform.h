@@ -41,6 +41,9 @@ enum resolver_result {
 enum command_result {
     COMMAND_ABSENT,  // not installed, or the daemon it talks to is not running
     COMMAND_RAN,     // ran to its end; see its exit code
+    // Started, but still running when the wait for it ended; it is left to
+    // finish, and `rc` holds the milliseconds waited.
+    COMMAND_TIMED_OUT,
 };
 
 struct qh_file;

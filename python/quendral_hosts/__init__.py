@@ -26,6 +26,7 @@ to touch the records in memory unless it was the last one to load them.
 
 import ctypes
 import ctypes.util
+import errno
 import json
 import operator
 import os
@@ -33,7 +34,7 @@ import sys
 import threading
 from dataclasses import dataclass
 
-__all__ = ["HostsError", "HostsFile", "Record", "flush_dns", "version"]
+__all__ = ["HostsError", "HostsFile", "HostsPermissionError", "Record", "flush_dns", "version"]
 
 
 def _text_codec(platform):
@@ -63,6 +64,25 @@ class HostsError(Exception):
     def __init__(self, message):
         super().__init__(message)
         self.message = message
+
+
+class HostsPermissionError(HostsError, PermissionError):
+    """A save the system refused for want of rights. `message` is the
+    library's text followed by how to get them: run elevated on Windows, as
+    root elsewhere."""
+
+
+def _refusal_words(platform):
+    """The system's words for a refused access, as the library's texts end."""
+    if platform == "win32":
+        return [ctypes.FormatError(5).rstrip(" .\r\n")]  # ERROR_ACCESS_DENIED
+    return [os.strerror(errno.EACCES), os.strerror(errno.EPERM)]
+
+
+def _elevation_hint(platform):
+    if platform == "win32":
+        return "the system refused access: run the program elevated (Run as administrator)"
+    return "the system refused access: run the program as root (for example with sudo)"
 
 
 @dataclass(frozen=True)
@@ -278,8 +298,16 @@ class HostsFile:
             _check(lib, lib.hosts_remove(index))
 
     def save(self):
-        """Replaces the file with the records and other lines held in memory."""
+        """Replaces the file with the records and other lines held in memory.
+
+        Raises HostsPermissionError (a HostsError and a PermissionError) when
+        the system refused access, HostsError for any other failure; the file
+        is then unchanged."""
         with _lock:
             lib = self._loaded()
             self._select(lib)
-            _check(lib, lib.hosts_save())
+            if lib.hosts_save() < 0:
+                error = _last_error(lib)
+                if any(error.endswith(": " + words) for words in _refusal_words(sys.platform)):
+                    raise HostsPermissionError(error + "; " + _elevation_hint(sys.platform))
+                raise HostsError(error)

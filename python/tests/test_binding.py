@@ -2,14 +2,18 @@
 the one named by QUENDRAL_HOSTS_LIBRARY, or the one an installed wheel
 carries. Every test works on a hosts file in its own temporary folder."""
 
+import json
 import os
 import re
+import shutil
+import subprocess
+import sys
 import tempfile
 import unittest
 from unittest import mock
 
 import quendral_hosts
-from quendral_hosts import HostsError, HostsFile, Record, version
+from quendral_hosts import HostsError, HostsFile, HostsPermissionError, Record, version
 
 SAMPLE = (
     "# lab machines\n"
@@ -111,6 +115,43 @@ class BindingTest(unittest.TestCase):
             hosts.save()
         self.assertTrue(caught.exception.message)
         self.assertFalse(os.path.exists(missing))
+
+    @unittest.skipIf(sys.platform == "win32", "the access test uses Linux users")
+    def test_save_refused_for_access_says_to_run_as_root(self):
+        # A folder this user may read but not write: as root, the save runs in
+        # a child as the unprivileged user nobody, for whom the root-owned
+        # folder is read-only; as another user, the folder loses its write bit.
+        os.chmod(self.dir, 0o755)
+        os.chmod(self.path, 0o644)
+        prefix = []
+        if os.geteuid() == 0:
+            setpriv = shutil.which("setpriv")
+            if not setpriv:
+                self.skipTest("running as root without setpriv to drop to an unprivileged user")
+            prefix = [setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"]
+        else:
+            os.chmod(self.dir, 0o555)
+            self.addCleanup(os.chmod, self.dir, 0o755)
+        script = (
+            "import json, sys, quendral_hosts as q\n"
+            "h = q.HostsFile(sys.argv[1]); h.load(); h.add('10.0.0.1', 'a.lan')\n"
+            "try:\n"
+            "    h.save()\n"
+            "except q.HostsError as e:\n"
+            "    print(json.dumps([type(e).__name__, isinstance(e, PermissionError), e.message]))\n"
+        )
+        package = os.path.dirname(os.path.dirname(os.path.abspath(quendral_hosts.__file__)))
+        env = dict(os.environ, PYTHONPATH=package)
+        proc = subprocess.run(prefix + [sys.executable, "-c", script, self.path], env=env,
+                              capture_output=True, timeout=120)
+        self.assertEqual(proc.returncode, 0, proc.stderr.decode())
+        kind, is_permission_error, message = json.loads(proc.stdout)
+        self.assertEqual((kind, is_permission_error), ("HostsPermissionError", True))
+        self.assertRegex(message, r"\Acannot open " + re.escape(self.path) + r"\.tmp for writing: "
+                         + re.escape(os.strerror(13)) + "; the system refused access: run the "
+                         r"program as root \(for example with sudo\)\Z")
+        self.assertEqual(self.read(), SAMPLE.encode())
+        self.assertTrue(issubclass(HostsPermissionError, HostsError))
 
     def test_only_the_last_loaded_file_can_be_edited(self):
         first = self.loaded()

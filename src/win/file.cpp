@@ -1,19 +1,12 @@
 // Plain file operations of the Windows layer, and a rename through the
 // open temporary file as the one-step replace.
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 
 #include "internal.h"
 
 namespace platform {
-
-namespace {
-
-// Long enough for any path the library takes, made absolute and given the
-// native prefix.
-constexpr std::size_t k_wide_path_size = k_path_size + 64;
-
-}  // namespace
 
 bool held_elsewhere(DWORD code) {
     return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED ||
@@ -22,45 +15,34 @@ bool held_elsewhere(DWORD code) {
 
 // Replaces the name itself, whatever it is (a symlink or hard link is replaced, its
 // target left alone). Fails while another process holds `target` open.
-file_status rename_open_file(HANDLE handle, const char *target, sys_error *err) {
-    wchar_t wide[k_wide_path_size];
-    wchar_t full[k_wide_path_size];
-    if (MultiByteToWideChar(CP_ACP, 0, target, -1, wide, k_wide_path_size) == 0)
-        return failed(err);
-    DWORD len = GetFullPathNameW(wide, k_wide_path_size, full, nullptr);
-    if (len == 0 || len >= k_wide_path_size)
-        return failed(err);
-    // The rename wants a native path: \??\C:\dir\name or \??\UNC\server\share\name.
-    const wchar_t *rest = full;
-    const wchar_t *prefix = L"\\??\\";
-    if (std::wcsncmp(full, L"\\\\?\\", 4) == 0) {
-        rest = full + 4;
-    } else if (std::wcsncmp(full, L"\\\\", 2) == 0) {
-        rest = full + 2;
-        prefix = L"\\??\\UNC\\";
-    }
-    const std::size_t prefix_len = std::wcslen(prefix);
-    const std::size_t rest_len = std::wcslen(rest);
+file_status rename_open_file(HANDLE handle, const wide_path &target, sys_error *err) {
+    // The rename wants a native path: \??\C:\dir\name or \??\UNC\server\share\name,
+    // which is the long form with its second character changed.
     alignas(FILE_RENAME_INFO) unsigned char
-        buf[sizeof(FILE_RENAME_INFO) + (k_wide_path_size + 8) * sizeof(wchar_t)];
+        buf[sizeof(FILE_RENAME_INFO) + k_wide_path_size * sizeof(wchar_t)];
     auto *info = reinterpret_cast<FILE_RENAME_INFO *>(buf);
     std::memset(info, 0, sizeof *info);
     info->ReplaceIfExists = TRUE;
-    std::wmemcpy(info->FileName, prefix, prefix_len);
-    std::wmemcpy(info->FileName + prefix_len, rest, rest_len);
-    info->FileName[prefix_len + rest_len] = L'\0';  // wine reads up to it, past the length
-    info->FileNameLength = static_cast<DWORD>((prefix_len + rest_len) * sizeof(wchar_t));
+    std::wmemcpy(info->FileName, target.text, target.length + 1);  // wine reads up to the NUL
+    info->FileName[1] = L'?';
+    info->FileNameLength = static_cast<DWORD>(target.length * sizeof(wchar_t));
     DWORD size = static_cast<DWORD>(sizeof(FILE_RENAME_INFO) + info->FileNameLength);
-    if (SetFileInformationByHandle(handle, FileRenameInfo, info, size))
+    if (calls().set_file_information(handle, FileRenameInfo, info, size))
         return FILE_OK;
     DWORD code = GetLastError();
     describe(code, err);
+    SetLastError(code);  // for a caller that words the refusal
     return held_elsewhere(code) ? FILE_BUSY : FILE_FAILED;
+}
+
+file_status rename_open_file(HANDLE handle, const char *target, sys_error *err) {
+    wide_path wide;
+    return to_wide_path(target, &wide, err) ? rename_open_file(handle, wide, err) : FILE_FAILED;
 }
 
 void delete_open_file(HANDLE handle) {
     FILE_DISPOSITION_INFO disposition = {TRUE};
-    SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+    calls().set_file_information(handle, FileDispositionInfo, &disposition, sizeof disposition);
     CloseHandle(handle);
 }
 
@@ -89,8 +71,11 @@ int sync(qh_file *file, sys_error *err) {
 // fails to open; a device (NUL, CON) or a pipe opens but is no disk file,
 // and reading it could wait forever.
 file_status open_current(const char *path, qh_file **file, sys_error *err) {
+    wide_path wide;
+    if (!to_wide_path(path, &wide, err))
+        return FILE_FAILED;
     HANDLE handle =
-        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        CreateFileW(wide.text, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
         if (GetFileType(handle) == FILE_TYPE_DISK) {
@@ -104,7 +89,7 @@ file_status open_current(const char *path, qh_file **file, sys_error *err) {
     DWORD code = GetLastError();
     if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
         return FILE_ABSENT;
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = GetFileAttributesW(wide.text);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         say("not a regular file", err);
         return FILE_FAILED;
@@ -112,6 +97,31 @@ file_status open_current(const char *path, qh_file **file, sys_error *err) {
     describe(code, err);
     return code == ERROR_SHARING_VIOLATION ? FILE_BUSY : FILE_FAILED;
 }
+
+namespace {
+
+// winerror.h's ERROR_VIRUS_INFECTED and ERROR_VIRUS_DELETED, which MinGW's
+// headers lack: a scanner's verdict on the new content.
+const DWORD k_error_virus_infected = 225;
+const DWORD k_error_virus_deleted = 226;
+
+// The exclusive probe has shown that nobody holds the file and that our
+// rights allow the replace; a refusal now comes from a program that watches
+// the file, most often an antivirus scanner (Defender guards the hosts file).
+file_status rename_into_place(HANDLE handle, const char *target, sys_error *err) {
+    file_status status = rename_open_file(handle, target, err);
+    const DWORD code = GetLastError();
+    if (status != FILE_OK && (code == ERROR_ACCESS_DENIED || code == k_error_virus_infected ||
+                              code == k_error_virus_deleted)) {
+        sys_error why = *err;
+        std::snprintf(err->text, sizeof err->text,
+                      "%s; another program, often an antivirus scanner, refused the change",
+                      why.text);
+    }
+    return status;
+}
+
+}  // namespace
 
 long long read_some(qh_file *file, void *data, std::size_t size, sys_error *err) {
     DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
@@ -126,18 +136,23 @@ void close(qh_file *file) {
 }
 
 // Share mode 0 admits no other handle: the probe succeeds only when the file
-// is writable for us and nobody else has it open. The read-only attribute is
+// is writable for us and nobody else has it open. It asks for DELETE as
+// well, which the replace needs, so that a refusal the rename meets after it
+// comes from another program, not from our rights. The read-only attribute is
 // checked on its own so that the rule holds however the file system maps it
 // to access rights (wine, for one, lets root write such a file); a read-only
 // file fails at once, a file held open elsewhere is worth waiting for.
 file_status probe(const char *path, sys_error *err) {
-    DWORD attributes = GetFileAttributesA(path);
+    wide_path wide;
+    if (!to_wide_path(path, &wide, err))
+        return FILE_FAILED;
+    DWORD attributes = GetFileAttributesW(wide.text);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
         describe(ERROR_ACCESS_DENIED, err);
         return FILE_FAILED;
     }
-    HANDLE handle =
-        CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileW(wide.text, GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
         CloseHandle(handle);
         return FILE_OK;
@@ -153,7 +168,7 @@ file_status probe(const char *path, sys_error *err) {
 // The flush after the rename does what MOVEFILE_WRITE_THROUGH would: the
 // save reports success only once the new name is on the disk.
 file_status replace(qh_file *file, const char *, const char *target, sys_error *err) {
-    file_status status = rename_open_file(as_handle(file), target, err);
+    file_status status = rename_into_place(as_handle(file), target, err);
     if (status == FILE_OK)
         calls().flush_file_buffers(as_handle(file));
     return status;

@@ -1,4 +1,4 @@
-// The Windows layer's tables: the system hosts path, CreateFileA's exclusive
+// The Windows layer's tables: the system hosts path, CreateFileW's exclusive
 // probe, a rename through the open temporary file as the one-step replace,
 // and dnsapi.dll / ipconfig.exe for the resolver cache.
 #include "internal.h"
@@ -27,6 +27,12 @@ const qh_file_methods native_file_methods = {
     .close = platform::close,
 };
 
+// ipconfig /flushdns ends within a second on a working system; ten give a
+// loaded one room without letting a hung one hold the caller for long.
 const os_calls native_os_calls = {
     .flush_file_buffers = FlushFileBuffers,
+    .set_file_information = SetFileInformationByHandle,
+    .get_security_info = GetSecurityInfo,
+    .fallback_program = platform::system_ipconfig,
+    .fallback_wait_ms = 10000,
 };

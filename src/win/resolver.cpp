@@ -11,23 +11,25 @@ using flush_fn = BOOL(WINAPI *)(void);
 
 }  // namespace
 
+// dnsapi.dll is loaded for the one call and freed again, so that a host
+// that flushes now and then does not keep it mapped for good.
 resolver_result resolver_flush(unsigned long *code) {
-    HMODULE dnsapi = LoadLibraryExA("dnsapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE dnsapi = LoadLibraryExW(L"dnsapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (dnsapi == nullptr)
         return RESOLVER_LOAD_FAILED;
-    FARPROC proc = GetProcAddress(dnsapi, "DnsFlushResolverCache");
-    if (proc == nullptr)
-        return RESOLVER_MISSING;
-    auto flush = reinterpret_cast<flush_fn>(reinterpret_cast<void (*)(void)>(proc));
-    if (flush())
-        return RESOLVER_FLUSHED;
-    *code = GetLastError();
-    return RESOLVER_FAILED;
+    resolver_result result = RESOLVER_MISSING;
+    if (FARPROC proc = GetProcAddress(dnsapi, "DnsFlushResolverCache")) {
+        auto flush = reinterpret_cast<flush_fn>(reinterpret_cast<void (*)(void)>(proc));
+        result = flush() ? RESOLVER_FLUSHED : RESOLVER_FAILED;
+        if (result == RESOLVER_FAILED)
+            *code = GetLastError();
+    }
+    FreeLibrary(dnsapi);
+    return result;
 }
 
 command_result run_fallback(int *rc) {
-    *rc = run_ipconfig();
-    return COMMAND_RAN;
+    return run_flush_program(rc);
 }
 
 }  // namespace platform

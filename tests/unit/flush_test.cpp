@@ -1,12 +1,22 @@
 #include "flush.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "hooks.h"
 #include "hosts_internal.h"
 #include "support/test_support.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+
+#include "support/os_support.h"
+#include "win/os_calls.h"
+#endif
 
 namespace {
 
@@ -25,6 +35,9 @@ const command_answer absent = {true, COMMAND_ABSENT, 0};
 const command_answer no_such_step = {false, COMMAND_ABSENT, 0};
 constexpr command_answer exits(int rc) {
     return {true, COMMAND_RAN, rc};
+}
+constexpr command_answer still_running_after(int ms) {
+    return {true, COMMAND_TIMED_OUT, ms};
 }
 
 command_answer fallback_answer;
@@ -103,6 +116,12 @@ TEST_F(FlushTest, EveryOutcome) {
          "Flush failed: code 1460; resctl flush failed: rc=9009"},
         {RESOLVER_FAILED, absent, absent, -1, 1,
          "Flush failed: code 1460; resctl flush failed: command not found"},
+        {RESOLVER_FAILED, still_running_after(250), absent, -1, 1,
+         "Flush failed: code 1460; resctl flush failed: still running after 250 ms, left to "
+         "finish"},
+        {RESOLVER_NOT_RUNNING, still_running_after(10000), absent, -1, 1,
+         "resolverd is not running; resctl flush failed: still running after 10000 ms, left to "
+         "finish"},
         {RESOLVER_NOT_RUNNING, absent, absent, 1, 1,
          "no resolver cache is running; nothing to flush"},
         {RESOLVER_NOT_RUNNING, absent, no_such_step, 1, 1,
@@ -152,13 +171,103 @@ TEST_F(FlushTest, WindowsNamesInMessages) {
                  "DnsFlushResolverCache not found in dnsapi.dll; ipconfig /flushdns failed: rc=1");
 }
 
+namespace {
+
+bool stand_in_program(wchar_t *room, std::size_t size) {
+    const std::string program = program_file("qh_flush_stand_in");
+    return MultiByteToWideChar(CP_ACP, 0, program.c_str(), -1, room, static_cast<int>(size)) > 0;
+}
+
+// Sets the variables the stand-in reads, and clears them again.
+struct stand_in_settings {
+    stand_in_settings(const std::vector<std::pair<const char *, std::string>> &values) {
+        for (const auto &value : values) {
+            SetEnvironmentVariableA(value.first, value.second.c_str());
+            names.push_back(value.first);
+        }
+    }
+    ~stand_in_settings() {
+        for (const char *name : names)
+            SetEnvironmentVariableA(name, nullptr);
+    }
+    std::vector<const char *> names;
+};
+
+}  // namespace
+
+// The fallback program inherits none of the caller's handles, only its NUL
+// output, and a program that never ends does not hold the flush: it gives
+// up after its wait with a failure that says so. The stand-in's first run,
+// which ends at once, measures how long a start takes on this machine.
+TEST_F(FlushTest, FallbackProgramInheritsNothingAndIsWaitedForBoundedly) {
+    use_fake_steps();
+    answer_with(RESOLVER_MISSING, exits(0), absent);
+    fake.run_fallback = native_system.run_fallback;
+    os_calls stand_in = native_os_calls;
+    stand_in.fallback_program = stand_in_program;
+    s_hooks.os = &stand_in;
+
+    const std::string marked = dir.file("inheritable-marker");
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE held = CreateFileA(marked.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                              CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    char handle_text[32];
+    std::snprintf(handle_text, sizeof handle_text, "%llx",
+                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(held)));
+    const std::string report = dir.file("report"), release = dir.file("release");
+
+    stand_in.fallback_wait_ms = 60000;
+    long long start = now_ms();
+    {
+        stand_in_settings settings({{"QH_STAND_IN_REPORT", report},
+                                    {"QH_STAND_IN_HANDLE", handle_text},
+                                    {"QH_STAND_IN_MARK", "inheritable-marker"},
+                                    {"QH_STAND_IN_EXIT", "3"}});
+        EXPECT_EQ(flush_resolver_cache(&fake, native_flush_wording), -1);
+    }
+    const long long start_ms = now_ms() - start;
+    EXPECT_STREQ(hosts_last_error(),
+                 "DnsFlushResolverCache not found in dnsapi.dll; ipconfig /flushdns failed: rc=3");
+    EXPECT_EQ(read_bytes(report), "args=/flushdns\ninherited=0\noutput=char\n");
+
+    std::remove(report.c_str());
+    stand_in.fallback_wait_ms = static_cast<DWORD>(200 + 2 * start_ms);
+    start = now_ms();
+    {
+        stand_in_settings settings({{"QH_STAND_IN_REPORT", report},
+                                    {"QH_STAND_IN_HANDLE", handle_text},
+                                    {"QH_STAND_IN_MARK", "inheritable-marker"},
+                                    {"QH_STAND_IN_RELEASE", release}});
+        EXPECT_EQ(flush_resolver_cache(&fake, native_flush_wording), -1);
+    }
+    const long long took = now_ms() - start;
+    const std::string waited = std::to_string(stand_in.fallback_wait_ms);
+    EXPECT_EQ(hosts_last_error(),
+              "DnsFlushResolverCache not found in dnsapi.dll; ipconfig "
+              "/flushdns failed: still running after " +
+                  waited + " ms, left to finish");
+    EXPECT_GE(took, static_cast<long long>(stand_in.fallback_wait_ms));
+    EXPECT_LT(took, stand_in.fallback_wait_ms + 2 * start_ms + 1000)
+        << "one run of the stand-in took " << start_ms << " ms";
+    wait_for_file(report);
+    write_bytes(release, "1");
+    EXPECT_EQ(read_bytes(report), "args=/flushdns\ninherited=0\noutput=char\n");
+    CloseHandle(held);
+}
+
 // The real resolver of the system at hand: whatever it answers, the result
-// and the message must form one of the documented outcomes.
+// and the message must form one of the documented outcomes; dnsapi.dll is
+// not left loaded by it.
 TEST_F(FlushTest, RealFlushGivesADocumentedOutcome) {
     if (!real_resolver_wanted())
         GTEST_SKIP() << "flushes the system's resolver cache; set QH_REAL_RESOLVER=1 to run it";
+    const bool loaded_before = GetModuleHandleA("dnsapi.dll") != nullptr;
     int result = hosts_flush_dns();
     std::string error = hosts_last_error();
+    if (!loaded_before) {
+        EXPECT_EQ(GetModuleHandleA("dnsapi.dll"), nullptr);
+    }
     const bool documented =
         (result == 1 &&
          (error.empty() || error == "DnsFlushResolverCache not found in dnsapi.dll" ||

@@ -1,6 +1,10 @@
 // Behaviour of the Windows platform layer, run under wine.
 #include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
 
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -22,6 +26,99 @@ void expect_save_refused(const std::string &hosts, const std::string &old_bytes)
     EXPECT_EQ(std::string(hosts_last_error()).rfind(prefix, 0), 0u) << hosts_last_error();
     EXPECT_FALSE(fs::exists(hosts + ".tmp"));
     EXPECT_EQ(read_bytes(hosts), old_bytes);
+}
+
+// Wine answers to this export of ntdll; Windows has no such export.
+bool under_wine() {
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+std::wstring wide(const std::string &text, UINT code_page = CP_ACP) {
+    wchar_t room[platform::k_wide_path_size];
+    int len = MultiByteToWideChar(code_page, 0, text.c_str(), -1, room, platform::k_wide_path_size);
+    return len > 0 ? std::wstring(room) : std::wstring();
+}
+
+std::string read_wide(const std::wstring &path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "cannot open";
+    std::string bytes(1 << 16, '\0');
+    DWORD got = 0;
+    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+    CloseHandle(file);
+    bytes.resize(got);
+    return bytes;
+}
+
+// The owner, group and DACL of the file at `path`, as SDDL text.
+std::string security_of(const std::wstring &path) {
+    HANDLE file = CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "cannot open";
+    const SECURITY_INFORMATION parts =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD rc = GetSecurityInfo(file, SE_FILE_OBJECT, parts, nullptr, nullptr, nullptr, nullptr,
+                               &descriptor);
+    CloseHandle(file);
+    char *text = nullptr;
+    if (rc != ERROR_SUCCESS || !ConvertSecurityDescriptorToStringSecurityDescriptorA(
+                                   descriptor, SDDL_REVISION_1, parts, &text, nullptr))
+        return "cannot read";
+    std::string sddl = text;
+    LocalFree(text);
+    LocalFree(descriptor);
+    return sddl;
+}
+
+// Sets the DACL of `path` by the low-level call, which wine maps to the Unix
+// permission bits (its SetSecurityInfo leaves a file as it is).
+bool set_dacl(const std::string &path, const std::string &sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                              &descriptor, nullptr))
+        return false;
+    BOOL set = SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor);
+    LocalFree(descriptor);
+    return set != 0;
+}
+
+std::string user_sid() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return "";
+    alignas(TOKEN_USER) unsigned char room[256];
+    DWORD size = 0;
+    char *text = nullptr;
+    std::string sid;
+    if (GetTokenInformation(token, TokenUser, room, sizeof room, &size) &&
+        ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER *>(room)->User.Sid, &text)) {
+        sid = text;
+        LocalFree(text);
+    }
+    CloseHandle(token);
+    return sid;
+}
+
+bool elevated() {
+    HANDLE token = nullptr;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    const bool got =
+        OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+        GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    if (token != nullptr)
+        CloseHandle(token);
+    return got && elevation.TokenIsElevated != 0;
+}
+
+std::string system_text(DWORD code) {
+    sys_error err;
+    platform::describe(code, &err);
+    return err.text;
 }
 
 }  // namespace
@@ -176,4 +273,270 @@ TEST_F(WindowsTest, FileHeldForAMomentSavesOnceReleased) {
         }
         EXPECT_FALSE(fs::exists(hosts + ".tmp"));
     }
+}
+
+// Hidden, system, archive and not-content-indexed survive a save (wine keeps
+// no not-content-indexed bit, so there it stays off before and after).
+TEST_F(WindowsTest, SaveKeepsTheFileAttributes) {
+    const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    for (DWORD attributes :
+         {DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE},
+          DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE},
+          DWORD{FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_ARCHIVE},
+          DWORD{FILE_ATTRIBUTE_ARCHIVE}}) {
+        SCOPED_TRACE(attributes);
+        SetFileAttributesA(hosts.c_str(), FILE_ATTRIBUTE_NORMAL);
+        write_bytes(hosts, "1.1.1.1 old\n");
+        ASSERT_TRUE(SetFileAttributesA(hosts.c_str(), attributes));
+        const DWORD before = GetFileAttributesA(hosts.c_str()) & kept;
+        ASSERT_EQ(hosts_load(), 1) << hosts_last_error();
+        ASSERT_GE(hosts_add("2.2.2.2", "new", nullptr), 0);
+        ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+        EXPECT_EQ(GetFileAttributesA(hosts.c_str()) & kept, before);
+        EXPECT_EQ(read_bytes(hosts), "1.1.1.1 old\n2.2.2.2 new\n");
+    }
+}
+
+// Who may read and write the file stays as it was: a protected DACL that
+// leaves everyone else out, and one of entries of its own beside those the
+// folder passes on. Under wine the DACL that GetSecurityInfo reports is
+// wine's reading of the Unix permission bits, which is what a save must not
+// widen (before, a save gave back rw-r--r--).
+TEST_F(WindowsTest, SaveKeepsTheFileSecurity) {
+    const std::string me = user_sid();
+    ASSERT_FALSE(me.empty());
+    const std::string dacls[] = {
+        "D:P(A;;FA;;;SY)(A;;FA;;;" + me + ")",
+        "D:(A;;FA;;;" + me + ")(A;;FR;;;BG)",
+    };
+    for (const std::string &dacl : dacls) {
+        SCOPED_TRACE(dacl);
+        write_bytes(hosts, "1.1.1.1 old\n");
+        ASSERT_TRUE(set_dacl(hosts, dacl)) << GetLastError();
+        const std::string before = security_of(wide(hosts));
+        ASSERT_EQ(hosts_load(), 1) << hosts_last_error();
+        ASSERT_GE(hosts_add("2.2.2.2", "new", nullptr), 0);
+        ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+        EXPECT_EQ(security_of(wide(hosts)), before);
+        EXPECT_EQ(read_bytes(hosts), "1.1.1.1 old\n2.2.2.2 new\n");
+        ASSERT_TRUE(set_dacl(hosts, "D:(A;;FA;;;" + me + ")"));
+    }
+}
+
+// A file whose security cannot be read is not replaced: the new one would
+// have other rights.
+TEST_F(WindowsTest, SecurityThatCannotBeReadStopsTheSave) {
+    load_text("1.1.1.1 old\n");
+    ASSERT_GE(hosts_add("2.2.2.2", "new", nullptr), 0);
+    os_calls refusing = native_os_calls;
+    refusing.get_security_info = [](HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID *, PSID *,
+                                    PACL *, PACL *, PSECURITY_DESCRIPTOR *) -> DWORD WINAPI {
+        return ERROR_ACCESS_DENIED;
+    };
+    s_hooks.os = &refusing;
+    EXPECT_EQ(hosts_save(), -1);
+    EXPECT_EQ(hosts_last_error(), "cannot open " + hosts +
+                                      ".tmp for writing: cannot copy the security of the file it "
+                                      "replaces: " +
+                                      system_text(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(read_bytes(hosts), "1.1.1.1 old\n");
+    EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+}
+
+// A host that switched the file APIs to the OEM code page reads and writes
+// the same file: the name is converted once, the way CreateFileA reads it.
+TEST_F(WindowsTest, SaveWritesTheFileTheLoadReadUnderTheOemCodePage) {
+    const std::string name = dir.file("h\xE9");
+    const std::wstring as_oem = wide(name, CP_OEMCP), as_ansi = wide(name, CP_ACP);
+    if (as_oem == as_ansi)
+        GTEST_SKIP() << "the ANSI and OEM code pages read this name alike here";
+    struct back_to_ansi {
+        ~back_to_ansi() { SetFileApisToANSI(); }
+    } restore;
+    SetFileApisToOEM();
+    HANDLE file = CreateFileW(as_oem.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file, "1.1.1.1 old\n", 12, &written, nullptr));
+    CloseHandle(file);
+    ASSERT_EQ(hosts_set_path(name.c_str()), 1);
+    ASSERT_EQ(hosts_load(), 1) << hosts_last_error();
+    ASSERT_EQ(hosts_count(), 1);
+    ASSERT_GE(hosts_add("2.2.2.2", "new", nullptr), 0);
+    ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+    EXPECT_EQ(read_wide(as_oem), "1.1.1.1 old\n2.2.2.2 new\n");
+    EXPECT_EQ(GetFileAttributesW(as_ansi.c_str()), INVALID_FILE_ATTRIBUTES) << "a second file";
+}
+
+// The forms of a path that the library takes: the load and the save of each
+// work on the same file. A \\.\ path is a local one, not a network share.
+TEST_F(WindowsTest, PathFormsLoadAndSaveTheSameFile) {
+    const std::string forms[] = {
+        hosts,
+        "\\\\.\\" + hosts,
+        "\\\\?\\" + hosts,
+        dir.file(".\\sub\\..\\hosts"),
+    };
+    for (const std::string &form : forms) {
+        SCOPED_TRACE(form);
+        write_bytes(hosts, "1.1.1.1 old\n");
+        ASSERT_EQ(hosts_set_path(form.c_str()), 1);
+        ASSERT_EQ(hosts_load(), 1) << hosts_last_error();
+        ASSERT_GE(hosts_add("2.2.2.2", "new", nullptr), 0);
+        ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+        EXPECT_EQ(read_bytes(hosts), "1.1.1.1 old\n2.2.2.2 new\n");
+        EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+    }
+}
+
+// Paths past MAX_PATH, up to the library's own limit, load and save. The
+// folders are real as deep as the system makes them: all the way on
+// Windows; under wine the Unix path stops at 4096 bytes, and the rest of the
+// length is ".\" steps that name the same folder.
+TEST_F(WindowsTest, LongPathsLoadAndSave) {
+    for (std::size_t length : {std::size_t{300}, std::size_t{8000}}) {
+        SCOPED_TRACE(length);
+        std::string folder = dir.path().string();
+        for (int depth = 0; folder.size() + std::string("\\x\\hosts").size() <= length; ++depth) {
+            const std::size_t room = length - folder.size() - std::string("\\\\hosts").size();
+            const std::string deeper =
+                folder + "\\" +
+                std::string(room > 200 ? 100 : room, static_cast<char>('a' + depth % 26));
+            if (!CreateDirectoryW(wide("\\\\?\\" + deeper).c_str(), nullptr) &&
+                GetLastError() != ERROR_ALREADY_EXISTS)
+                break;
+            folder = deeper;
+        }
+        const std::string real = folder + "\\hosts";
+        // ".\" steps to the length; an odd one out is a doubled backslash.
+        const std::size_t steps = (length - real.size()) / 2;
+        std::string path = folder + ((length - real.size()) % 2 ? "\\" : "");
+        for (std::size_t i = 0; i < steps; ++i)
+            path += "\\.";
+        path += "\\hosts";
+        ASSERT_EQ(path.size(), length);
+        HANDLE file = CreateFileW(wide("\\\\?\\" + real).c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file, "1.1.1.1 old\n", 12, &written, nullptr));
+        CloseHandle(file);
+
+        ASSERT_EQ(hosts_set_path(path.c_str()), 1);
+        ASSERT_EQ(hosts_load(), 1) << hosts_last_error();
+        ASSERT_EQ(hosts_count(), 1);
+        ASSERT_GE(hosts_add("2.2.2.2", "new", nullptr), 0);
+        ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+        EXPECT_EQ(read_wide(wide("\\\\?\\" + real)), "1.1.1.1 old\n2.2.2.2 new\n");
+        EXPECT_EQ(GetFileAttributesW(wide("\\\\?\\" + real + ".tmp").c_str()),
+                  INVALID_FILE_ATTRIBUTES);
+    }
+}
+
+namespace {
+
+DWORD rename_refusal;
+
+// Refuses the rename that puts the temporary file in place, as a scanner
+// that guards the file does after the exclusive probe has passed.
+BOOL WINAPI refusing_rename(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void *info, DWORD size) {
+    if (kind == FileRenameInfo) {
+        SetLastError(rename_refusal);
+        return FALSE;
+    }
+    return SetFileInformationByHandle(file, kind, info, size);
+}
+
+}  // namespace
+
+// A refusal after the probe says who refused; a file held open reads as one.
+TEST_F(WindowsTest, RefusedReplaceNamesTheProgramThatRefused) {
+    const std::string av = "; another program, often an antivirus scanner, refused the change";
+    const struct {
+        DWORD code;
+        std::string tail;
+    } cases[] = {
+        {ERROR_ACCESS_DENIED, system_text(ERROR_ACCESS_DENIED) + av},
+        {225 /* ERROR_VIRUS_INFECTED */, system_text(225) + av},
+        {ERROR_SHARING_VIOLATION, system_text(ERROR_SHARING_VIOLATION)},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.code);
+        load_text("1.1.1.1 old\n");
+        ASSERT_GE(hosts_add("2.2.2.2", "new", nullptr), 0);
+        rename_refusal = c.code;
+        os_calls refusing = native_os_calls;
+        refusing.set_file_information = refusing_rename;
+        s_hooks.os = &refusing;
+        EXPECT_EQ(hosts_save(), -1);
+        restore_native_hooks();
+        EXPECT_EQ(hosts_last_error(),
+                  "rename " + hosts + ".tmp -> " + hosts + " failed: " + c.tail);
+        EXPECT_EQ(read_bytes(hosts), "1.1.1.1 old\n");
+        EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+    }
+}
+
+// Alternate data streams are not carried over: the new file holds what the
+// load read and nothing else. Wine has no streams (it makes a file named
+// "hosts:note" beside the hosts file instead).
+TEST_F(WindowsTest, SaveLeavesNoAlternateStreams) {
+    if (under_wine())
+        GTEST_SKIP() << "wine has no alternate data streams";
+    write_bytes(hosts, "1.1.1.1 old\n");
+    write_bytes(hosts + ":note", "kept aside\n");
+    ASSERT_EQ(read_bytes(hosts + ":note"), "kept aside\n");
+    ASSERT_EQ(hosts_load(), 1) << hosts_last_error();
+    ASSERT_GE(hosts_add("2.2.2.2", "new", nullptr), 0);
+    ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+    EXPECT_EQ(read_bytes(hosts), "1.1.1.1 old\n2.2.2.2 new\n");
+    EXPECT_EQ(GetFileAttributesA((hosts + ":note").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// From an elevated prompt a new file belongs to Administrators; a save keeps
+// the old file's owner (here the user's own account, which the token may
+// give). Wine has one user and no elevation.
+TEST_F(WindowsTest, SaveKeepsTheOwnerWhereItMay) {
+    if (under_wine())
+        GTEST_SKIP() << "wine has no owners beside its one user, and no elevation";
+    if (!elevated())
+        GTEST_SKIP()
+            << "not elevated: a new file belongs to the user anyway, so this shows nothing";
+    const std::string me = user_sid();
+    write_bytes(hosts, "1.1.1.1 old\n");
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        ("O:" + me).c_str(), SDDL_REVISION_1, &descriptor, nullptr));
+    const bool set = SetFileSecurityA(hosts.c_str(), OWNER_SECURITY_INFORMATION, descriptor);
+    LocalFree(descriptor);
+    ASSERT_TRUE(set) << GetLastError();
+    const std::string before = security_of(wide(hosts));
+    ASSERT_EQ(before.rfind("O:" + me, 0), 0u) << before;
+    ASSERT_EQ(hosts_load(), 1) << hosts_last_error();
+    ASSERT_GE(hosts_add("2.2.2.2", "new", nullptr), 0);
+    ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+    EXPECT_EQ(security_of(wide(hosts)), before);
+}
+
+// Without the right to create files in the folder, the save fails with the
+// system's refusal, which the front ends turn into a hint to run elevated.
+// Wine decides access by the Unix permissions, which root passes.
+TEST_F(WindowsTest, SaveRefusedForAccessSaysSo) {
+    if (under_wine())
+        GTEST_SKIP() << "wine decides access by Unix permissions, which root passes";
+    const std::string folder = dir.file("locked");
+    ASSERT_TRUE(fs::create_directory(folder));
+    const std::string locked_hosts = folder + "\\hosts";
+    write_bytes(locked_hosts, "1.1.1.1 old\n");
+    ASSERT_TRUE(set_dacl(folder, "D:P(A;OICI;GRGX;;;" + user_sid() + ")"));
+    ASSERT_EQ(hosts_set_path(locked_hosts.c_str()), 1);
+    ASSERT_EQ(hosts_load(), 1) << hosts_last_error();
+    ASSERT_GE(hosts_add("2.2.2.2", "new", nullptr), 0);
+    EXPECT_EQ(hosts_save(), -1);
+    const std::string error = hosts_last_error();
+    set_dacl(folder, "D:(A;OICI;FA;;;" + user_sid() + ")");
+    EXPECT_EQ(error, "cannot open " + locked_hosts +
+                         ".tmp for writing: " + system_text(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(read_bytes(locked_hosts), "1.1.1.1 old\n");
 }

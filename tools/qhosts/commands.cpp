@@ -5,6 +5,7 @@
 
 #include "edit_session.h"
 #include "edits.h"
+#include "files.h"
 #include "quendral-hosts.h"
 #include "records.h"
 #include "render.h"
@@ -102,6 +103,21 @@ int refuse_options(const options &opts, const command &cmd) {
     return k_exit_ok;
 }
 
+// Where the system's resolver reads its hosts file from another folder than
+// the system file worked on here, edits of that file change nothing it
+// sees: one line says so. True when it was said.
+bool warn_of_resolver_folder(const options &opts) {
+    const std::string path = opts.file ? opts.file : system_hosts_path();
+    if (opts.file && !is_system_hosts_file(path))
+        return false;
+    const std::string folder = resolver_folder_elsewhere(path);
+    if (folder.empty())
+        return false;
+    report("warning: the resolver reads its hosts file from " + folder +
+           " (DataBasePath), not from the folder of " + path);
+    return true;
+}
+
 int list_command(const invocation &call) {
     static const char *const k_flags[] = {"--json", "--enabled", "--disabled", nullptr};
     command_arguments arguments;
@@ -117,6 +133,7 @@ int list_command(const invocation &call) {
         return usage_error("--enabled and --disabled exclude each other");
     const bool has_pattern = !arguments.positional.empty();
     const std::string pattern = has_pattern ? ascii_lower(arguments.positional[0]) : "";
+    warn_of_resolver_folder(call.opts);
     const auto selected = [&](const record &rec) {
         if ((want_enabled && !rec.enabled) || (want_disabled && rec.enabled))
             return false;
@@ -162,6 +179,8 @@ int check_command(const invocation &call) {
         return usage_error(error);
     if (!arguments.positional.empty())
         return command_usage_error(call);
+    // A resolver that reads another folder is a finding like the others.
+    const bool elsewhere = warn_of_resolver_folder(call.opts);
     std::vector<record> records;
     if (hosts_load() != 1)
         return report_library_error();
@@ -169,7 +188,7 @@ int check_command(const invocation &call) {
         return k_exit_failed;
     const std::vector<problem> problems = find_problems(records);
     print_problems(records, problems, arguments.has("--json"));
-    return problems.empty() ? k_exit_ok : k_exit_failed;
+    return problems.empty() && !elsewhere ? k_exit_ok : k_exit_failed;
 }
 
 // The positional words of a command that takes no flags, or a usage error.
@@ -195,6 +214,7 @@ int address_name_command(const invocation &call,
         return status;
     if (words.size() < 2 || words.size() > 3)
         return command_usage_error(call);
+    warn_of_resolver_folder(call.opts);
     return run_edit(call.opts, make(words[0], words[1], words.size() == 3 ? &words[2] : nullptr));
 }
 
@@ -216,6 +236,7 @@ int change_command(const invocation &call, change what) {
     std::string error;
     if (!check_target_words(targets, error))
         return usage_error(error);
+    warn_of_resolver_folder(call.opts);
     return run_edit(call.opts, change_edit(targets, what));
 }
 

@@ -35,6 +35,71 @@ std::string system_text(DWORD code) {
     return std::string(text, length);
 }
 
+std::wstring to_wide(const std::string &text) {
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    if (length <= 0)
+        return std::wstring();
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
+    wide.resize(static_cast<std::size_t>(length - 1));
+    return wide;
+}
+
+std::string to_text(const std::wstring &wide) {
+    const int length =
+        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 0)
+        return std::string();
+    std::string text(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, text.data(), length, nullptr, nullptr);
+    text.resize(static_cast<std::size_t>(length - 1));
+    return text;
+}
+
+// `path` made absolute, without a trailing backslash; empty on failure.
+std::wstring full_path(const std::wstring &path) {
+    const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (length == 0)
+        return std::wstring();
+    std::wstring full(length, L'\0');
+    const DWORD written = GetFullPathNameW(path.c_str(), length, full.data(), nullptr);
+    if (written == 0 || written >= length)
+        return std::wstring();
+    full.resize(written);
+    while (full.size() > 3 && full.back() == L'\\')
+        full.pop_back();
+    return full;
+}
+
+bool same_path(const std::wstring &a, const std::wstring &b) {
+    return !a.empty() && CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// DataBasePath as the resolver reads it; empty when it is not set.
+std::wstring resolver_folder() {
+    const wchar_t key[] = L"SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters";
+    const DWORD flags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
+    DWORD size = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key, L"DataBasePath", flags, nullptr, nullptr, &size) !=
+            ERROR_SUCCESS ||
+        size < sizeof(wchar_t))
+        return std::wstring();
+    std::wstring value(size / sizeof(wchar_t), L'\0');
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key, L"DataBasePath", flags, nullptr, value.data(),
+                     &size) != ERROR_SUCCESS)
+        return std::wstring();
+    value.resize(wcsnlen(value.c_str(), value.size()));
+    const DWORD length = ExpandEnvironmentStringsW(value.c_str(), nullptr, 0);
+    if (length == 0)
+        return std::wstring();
+    std::wstring expanded(length, L'\0');
+    if (ExpandEnvironmentStringsW(value.c_str(), expanded.data(), length) == 0)
+        return std::wstring();
+    expanded.resize(wcsnlen(expanded.c_str(), expanded.size()));
+    return full_path(expanded);
+}
+
 bool win32_error(const std::string &what, std::string &error) {
     error = what + ": " + system_text(GetLastError());
     return false;
@@ -221,6 +286,29 @@ bool write_backup(const std::string &path, std::string &error) {
     }
     sync_folder_of(backup);
     return true;
+#endif
+}
+
+bool is_system_hosts_file(const std::string &path) {
+#if defined(_WIN32)
+    return same_path(full_path(to_wide(path)), full_path(to_wide(system_hosts_path())));
+#else
+    return path == system_hosts_path();
+#endif
+}
+
+std::string resolver_folder_elsewhere([[maybe_unused]] const std::string &path) {
+#if defined(_WIN32)
+    const std::wstring folder = resolver_folder();
+    std::wstring file_folder = full_path(to_wide(path));
+    const std::size_t slash = file_folder.find_last_of(L"\\/");
+    // The root folder keeps its backslash: "C:" alone is C:'s current folder.
+    file_folder.resize(slash == std::wstring::npos ? 0 : slash == 2 ? 3 : slash);
+    if (folder.empty() || same_path(folder, full_path(file_folder)))
+        return std::string();
+    return to_text(folder);
+#else
+    return std::string();
 #endif
 }
 

@@ -20,6 +20,16 @@ std::string system_hosts_path();
 // On failure `error` says why and PATH.bak is untouched.
 bool write_backup(const std::string &path, std::string &error);
 
+// Whether `path` names the system hosts file (on Windows, whatever the case
+// of its letters or the form of the path).
+bool is_system_hosts_file(const std::string &path);
+
+// The folder from which the system's resolver reads its hosts file, when it
+// is another than the folder of `path`; empty when it is the same, and on
+// systems where that folder is fixed. On Windows it is DataBasePath of the
+// Tcpip service's parameters, with its environment strings expanded.
+std::string resolver_folder_elsewhere(const std::string &path);
+
 // True when an error text ends in the system's words for a refused access
 // (EACCES or EPERM; on Windows, access denied).
 bool refused_access(const std::string &error_text);

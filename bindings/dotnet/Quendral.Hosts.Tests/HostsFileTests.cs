@@ -1,4 +1,5 @@
 using System;
+using System.Diagnostics;
 using System.IO;
 using System.Linq;
 using System.Reflection;
@@ -92,6 +93,96 @@ public sealed class HostsFileTests : IDisposable
         Assert.Equal(before, hosts.Records);
         hosts.Save();
         Assert.True(TwoEntries == File.ReadAllText(hosts.Path!), what);
+    }
+
+    // Runs a program of the system and waits for it; its exit code.
+    private static int Run(string program, params string[] arguments)
+    {
+        var start = new ProcessStartInfo(program) { UseShellExecute = false };
+        foreach (var argument in arguments)
+            start.ArgumentList.Add(argument);
+        using var process = Process.Start(start)!;
+        process.WaitForExit();
+        return process.ExitCode;
+    }
+
+    // A folder in which no file can be made: its write bit off, or, for root, whom
+    // permission bits do not stop, immutable.
+    [UnsupportedOSPlatform("windows")]
+    private static bool LockFolder(string path)
+    {
+        if (Environment.UserName != "root")
+        {
+            File.SetUnixFileMode(path, UnixFileMode.UserRead | UnixFileMode.UserExecute);
+            return true;
+        }
+        return Run("chattr", "+i", path) == 0;
+    }
+
+    [UnsupportedOSPlatform("windows")]
+    private static void UnlockFolder(string path)
+    {
+        if (Environment.UserName == "root")
+            Run("chattr", "-i", path);
+        else
+            File.SetUnixFileMode(path, UnixFileMode.UserRead | UnixFileMode.UserWrite | UnixFileMode.UserExecute);
+    }
+
+    [Fact]
+    [UnsupportedOSPlatform("windows")]
+    public void SaveRefusedForAccessSaysToRunElevated()
+    {
+        var locked = Directory.CreateDirectory(Path.Combine(folder, "locked")).FullName;
+        var path = Path.Combine(locked, "hosts");
+        File.WriteAllText(path, TwoEntries);
+        var hosts = new HostsFile(path);
+        hosts.Load();
+        hosts.Add("10.0.0.1", "a.lan");
+        Assert.True(LockFolder(locked), "chattr could not make the folder immutable");
+        HostsException error;
+        try
+        {
+            error = Assert.Throws<HostsException>(hosts.Save);
+        }
+        finally
+        {
+            UnlockFolder(locked);
+        }
+        Assert.Equal(LibraryError() + "; the system refused access: run the program as root (for example with sudo)", error.Message);
+        Assert.StartsWith($"cannot open {path}.tmp for writing: ", error.Message);
+        var refusal = Assert.IsType<UnauthorizedAccessException>(error.InnerException);
+        Assert.Equal(LibraryError(), refusal.Message);
+        Assert.Equal(path, error.Path);
+        Assert.Equal(TwoEntries, File.ReadAllText(path));
+
+        // Another failure of a save carries no hint.
+        File.WriteAllText(path, "10.9.9.9 changed.lan\n");
+        error = Assert.Throws<HostsException>(hosts.Save);
+        Assert.Equal(LibraryError(), error.Message);
+        Assert.Null(error.InnerException);
+    }
+
+    // The binding finds its library beside itself or in System32 only. That this
+    // still finds the package's own copy is shown by the package's consumer
+    // program (tests/run.sh package), which names the library it loaded.
+    [Fact]
+    public void NativeLibraryIsLookedForBesideTheAssemblyAndInSystem32()
+    {
+        var paths = typeof(HostsFile).Assembly.GetCustomAttribute<DefaultDllImportSearchPathsAttribute>();
+        Assert.NotNull(paths);
+        Assert.Equal(DllImportSearchPath.AssemblyDirectory | DllImportSearchPath.System32, paths.Paths);
+    }
+
+    [Fact]
+    public void LibraryOfAnotherArchitectureSaysWhichOneTheProcessIs()
+    {
+        var wrong = new BadImageFormatException("An attempt was made to load a program with an incorrect format.");
+        var error = HostsFile.NotUsable(wrong);
+        var architecture = RuntimeInformation.ProcessArchitecture.ToString().ToLowerInvariant();
+        Assert.Equal($"quendral-hosts library not usable: this package carries the x64 library; this process is {architecture}", error.Message);
+        Assert.Same(wrong, error.InnerException);
+        var missing = new DllNotFoundException("no such library");
+        Assert.Equal("quendral-hosts library not usable: no such library", HostsFile.NotUsable(missing).Message);
     }
 
     [Fact]

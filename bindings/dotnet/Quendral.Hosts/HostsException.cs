@@ -2,7 +2,8 @@ using System;
 
 namespace Quendral.Hosts;
 
-/// <summary>A library call failed; <see cref="Exception.Message"/> is the library's own error text.</summary>
+/// <summary>A library call failed; <see cref="Exception.Message"/> is the library's own error text,
+/// followed, for a save the system refused, by a hint to run elevated.</summary>
 public sealed class HostsException : Exception
 {
     /// <summary>Creates the exception for a failure of the hosts file at <paramref name="path"/>.</summary>

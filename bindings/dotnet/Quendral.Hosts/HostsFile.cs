@@ -1,5 +1,7 @@
 using System;
 using System.Collections.Generic;
+using System.ComponentModel;
+using System.Runtime.InteropServices;
 using System.Text.Json;
 
 namespace Quendral.Hosts;
@@ -100,12 +102,15 @@ public sealed unsafe class HostsFile
     }
 
     /// <summary>Replaces the file with the records and other lines held in memory.</summary>
-    /// <exception cref="HostsException">The save failed; the file is then unchanged.</exception>
+    /// <exception cref="HostsException">The save failed; the file is then unchanged. When the
+    /// system refused access, the message ends with a hint to run elevated (as root elsewhere)
+    /// and the inner exception is an <see cref="UnauthorizedAccessException"/>.</exception>
     public void Save() => Locked(() =>
     {
         EnsureLoaded();
         SelectPath();
-        Check(NativeMethods.hosts_save(), Path);
+        if (NativeMethods.hosts_save() < 0)
+            throw SaveFailed(LastError(), Path);
     });
 
     /// <summary>Flushes the system's DNS resolver cache.</summary>
@@ -173,6 +178,37 @@ public sealed unsafe class HostsFile
 
     private static string LastError() => NativeText.Decode(NativeMethods.hosts_last_error());
 
+    internal static HostsException SaveFailed(string error, string? path) =>
+        RefusedAccess(error)
+            ? new HostsException(error + "; " + ElevationHint, path, new UnauthorizedAccessException(error))
+            : new HostsException(error, path);
+
+    internal static string ElevationHint => RuntimeInformation.IsOSPlatform(OSPlatform.Windows)
+        ? "the system refused access: run the program elevated (Run as administrator)"
+        : "the system refused access: run the program as root (for example with sudo)";
+
+    // The library's text ends in the system's own words for the error, which are
+    // the words this process gets for the same code: access denied on Windows,
+    // EACCES or EPERM elsewhere.
+    internal static bool RefusedAccess(string error)
+    {
+        var codes = RuntimeInformation.IsOSPlatform(OSPlatform.Windows) ? new[] { 5 } : new[] { 13, 1 };
+        foreach (var code in codes)
+        {
+            var words = new Win32Exception(code).Message.TrimEnd(' ', '.', '\r', '\n');
+            if (words.Length > 0 && error.EndsWith(": " + words, StringComparison.Ordinal))
+                return true;
+        }
+        return false;
+    }
+
+    // A DLL of another architecture than the process's: the package carries x64 builds only.
+    internal static HostsException NotUsable(Exception error) => new(
+        error is BadImageFormatException
+            ? $"quendral-hosts library not usable: this package carries the x64 library; this process is {RuntimeInformation.ProcessArchitecture.ToString().ToLowerInvariant()}"
+            : $"quendral-hosts library not usable: {error.Message}",
+        null, error);
+
     private static void Locked(Action action) => Locked(() =>
     {
         action();
@@ -189,9 +225,9 @@ public sealed unsafe class HostsFile
             {
                 return body();
             }
-            catch (Exception error) when (error is DllNotFoundException or EntryPointNotFoundException)
+            catch (Exception error) when (error is DllNotFoundException or EntryPointNotFoundException or BadImageFormatException)
             {
-                throw new HostsException($"quendral-hosts library not usable: {error.Message}", null, error);
+                throw NotUsable(error);
             }
         }
     }

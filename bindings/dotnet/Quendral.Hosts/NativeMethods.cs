@@ -1,4 +1,5 @@
 using System.Runtime.InteropServices;
+
 #if NET7_0_OR_GREATER
 using System.Runtime.CompilerServices;
 
@@ -6,6 +7,12 @@ using System.Runtime.CompilerServices;
 // code runs at all: texts are encoded and copied by NativeText.
 [assembly: DisableRuntimeMarshalling]
 #endif
+
+// The native library is looked for beside this assembly (and, for kernel32,
+// in System32), never in the current folder or along PATH, where a planted
+// quendral-hosts.dll would be loaded instead. The package's runtimes/ folder
+// is searched first in any case, from the application's deps.json.
+[assembly: DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory | DllImportSearchPath.System32)]
 
 namespace Quendral.Hosts;
 

@@ -34,10 +34,26 @@ function Open-HostsFile {
     }
 }
 
+# A save the system refused for want of rights is PermissionDenied, with the
+# way to get them as the recommended action.
 function Save-HostsFile {
     param($Cmdlet, $File)
     try { $File.Save() }
-    catch [Quendral.Hosts.HostsException] { Stop-WithHostsError $Cmdlet $_.Exception $File.Path }
+    catch [Quendral.Hosts.HostsException] {
+        $exception = $_.Exception
+        if ($exception.InnerException -isnot [System.UnauthorizedAccessException]) {
+            Stop-WithHostsError $Cmdlet $exception $File.Path
+        }
+        $record = [System.Management.Automation.ErrorRecord]::new(
+            $exception, 'QuendralHosts.AccessDenied', 'PermissionDenied', $File.Path)
+        $record.ErrorDetails = [System.Management.Automation.ErrorDetails]::new($exception.Message)
+        $record.ErrorDetails.RecommendedAction = if ([System.Environment]::OSVersion.Platform -eq 'Win32NT') {
+            'Run PowerShell as administrator (elevated) and try again.'
+        } else {
+            'Run PowerShell as root (for example: sudo pwsh) and try again.'
+        }
+        $Cmdlet.ThrowTerminatingError($record)
+    }
 }
 
 function Get-FileLabel([string] $FullPath) {

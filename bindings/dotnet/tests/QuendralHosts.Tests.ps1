@@ -141,6 +141,25 @@ try {
         $problem.Exception -is [Quendral.Hosts.HostsException] -and $problem.Exception.Message -like "*no/such/hosts*"
     }
 
+    # A save the system refuses for want of rights: a folder no file can be made
+    # in (its write bit off, or, for root, immutable).
+    $locked = Join-Path $folder 'locked'
+    New-Item -ItemType Directory $locked | Out-Null
+    $lockedHosts = Join-Path $locked 'hosts'
+    [System.IO.File]::WriteAllText($lockedHosts, $start)
+    $asRoot = (& id -u) -eq '0'
+    if ($asRoot) { & chattr +i $locked } else { & chmod 555 $locked }
+    try { $problem = Get-CommandError { Add-HostsEntry -Path $lockedHosts -Address 10.0.0.9 -Name new.lan } }
+    finally { if ($asRoot) { & chattr -i $locked } else { & chmod 755 $locked } }
+    Test-That 'a save refused for access is PermissionDenied and says to run as root' {
+        $problem -ne $null -and $problem.CategoryInfo.Category -eq 'PermissionDenied' -and
+        $problem.FullyQualifiedErrorId -like 'QuendralHosts.AccessDenied*' -and
+        $problem.ErrorDetails.RecommendedAction -eq 'Run PowerShell as root (for example: sudo pwsh) and try again.' -and
+        $problem.Exception.InnerException -is [System.UnauthorizedAccessException] -and
+        $problem.Exception.Message -like "cannot open $lockedHosts.tmp for writing: *; the system refused access: run the program as root*" -and
+        [System.IO.File]::ReadAllText($lockedHosts) -eq $start
+    }
+
     # Clear-HostsResolverCache
     $problem = Get-CommandError { Clear-HostsResolverCache -WhatIf }
     Test-That 'Clear-HostsResolverCache -WhatIf does nothing' { $null -eq $problem }
