@@ -13,6 +13,7 @@ installed package finds the library it carries.
 """
 
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -72,7 +73,10 @@ class PackageTest(unittest.TestCase):
                          "Description-Content-Type: text/markdown"]:
                 self.assertIn(line + "\n", metadata)
             # The README's Python section is the long description.
-            self.assertIn('hosts = HostsFile("hosts.copy")', metadata.split("\n\n", 1)[1])
+            with open(os.path.join(SOURCE, "..", "README.md"), encoding="utf-8") as f:
+                section = re.search(r"^## Python\n(.*?)^## ", f.read(), re.S | re.M).group(1)
+            self.assertIn("from quendral_hosts import", section)
+            self.assertIn(section.strip(), metadata.split("\n\n", 1)[1])
             with open(os.path.join(SOURCE, "..", "LICENSE"), "rb") as f:
                 self.assertEqual(wheel.read(info + "LICENSE"), f.read())
             library = wheel.read(library_entry)
