@@ -374,6 +374,7 @@ class HostsFile:
         self.path = path
 
     def __repr__(self) -> str:
+        """HostsFile(path), as constructed."""
         return f"HostsFile({self.path!r})"
 
     # ---- loading and saving
@@ -416,11 +417,13 @@ class HostsFile:
         return self._modified
 
     def __enter__(self) -> "HostsFile":
+        """Loads the file and returns this HostsFile."""
         self.load()
         return self
 
     def __exit__(self, kind: Optional[Type[BaseException]], value: Optional[BaseException],
                  trace: Optional[TracebackType]) -> None:
+        """Saves when the block raised nothing and an edit changed something."""
         if kind is None and self._modified:
             self.save()
 
@@ -443,6 +446,7 @@ class HostsFile:
             return int(self._loaded().hosts_count())
 
     def __len__(self) -> int:
+        """The number of records loaded."""
         return self.count()
 
     def records(self) -> List[Record]:
@@ -451,6 +455,7 @@ class HostsFile:
             return self._all(self._loaded())
 
     def __iter__(self) -> Iterator[Record]:
+        """The records in file order, read in one pass when iteration starts."""
         return iter(self.records())
 
     def __getitem__(self, index: int) -> Record:
