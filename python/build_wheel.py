@@ -6,7 +6,8 @@ usage: build_wheel.py LIBRARY OUT_DIR
 LIBRARY is the built libquendral-hosts.so (Linux) or quendral-hosts.dll
 (Windows); its kind decides the wheel's platform tag. A Linux library whose
 imports need nothing newer than glibc 2.17 and no C++ runtime is tagged
-manylinux2014_x86_64 (the build links it that way), any other linux_x86_64.
+manylinux2014_x86_64 (the build links it that way), any other linux_x86_64
+(for the machine's architecture).
 The package is staged in a scratch folder that is removed whatever happens,
 so the source tree and OUT_DIR hold nothing but the finished wheel, and built
 by setuptools' own PEP 517 backend with any Python 3.8 or later that has
@@ -18,6 +19,7 @@ import re
 import shutil
 import subprocess
 import sys
+import sysconfig
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -39,17 +41,18 @@ def python_section(readme):
 
 
 def linux_tag(library):
-    """manylinux2014_x86_64 when the library's imports prove it, else linux_x86_64."""
+    """manylinux2014_ARCH when the library's imports prove it, else linux_ARCH."""
+    plain = sysconfig.get_platform().replace("-", "_").replace(".", "_")  # linux_x86_64
     objdump = shutil.which("objdump")
     if not objdump:
-        return "linux_x86_64"
+        return plain
     dump = subprocess.run([objdump, "-p", library], stdout=subprocess.PIPE,
                           universal_newlines=True).stdout
     needed = re.findall(r"^\s*NEEDED\s+(\S+)", dump, re.M)
     versions = [tuple(int(part) for part in v.split(".")) for v in re.findall(r"GLIBC_(\d+\.\d+)", dump)]
     if any("stdc++" in name for name in needed) or not versions or max(versions) > (2, 17):
-        return "linux_x86_64"
-    return "manylinux2014_x86_64"
+        return plain
+    return plain.replace("linux_", "manylinux2014_", 1)
 
 
 def main(library, out_dir):
