@@ -5,6 +5,9 @@ carries. Every test works on a hosts file in its own temporary folder."""
 import json
 import os
 import re
+import shutil
+import subprocess
+import sys
 import tempfile
 import unittest
 from unittest import mock
@@ -303,15 +306,41 @@ class BindingTest(unittest.TestCase):
                     self.assertIsInstance(error, kind)
         self.assertTrue(issubclass(HostsPermissionError, PermissionError))
 
-    @unittest.skipIf(os.name != "posix" or os.geteuid() == 0, "root may write anywhere")
+    @unittest.skipIf(os.name != "posix", "the access test uses Linux users")
     def test_refused_save_is_permission_error(self):
-        hosts = self.loaded()
-        hosts.disable(0)
-        os.chmod(self.dir, 0o555)
-        self.addCleanup(os.chmod, self.dir, 0o755)
-        with self.assertRaises(PermissionError) as caught:
-            hosts.save()
-        self.assertIsInstance(caught.exception, HostsError)
+        # A folder this user may read but not write: as root, the save runs
+        # in a child process as the unprivileged user nobody, for whom the
+        # root-owned folder is read-only; as another user, the folder loses
+        # its write bit.
+        program = (
+            "import sys, quendral_hosts as q\n"
+            "hosts = q.HostsFile(sys.argv[1])\n"
+            "hosts.load()\n"
+            "hosts.disable(0)\n"
+            "try:\n"
+            "    hosts.save()\n"
+            "except PermissionError as error:\n"
+            "    print(type(error).__name__, isinstance(error, q.HostsError), error)\n"
+        )
+        os.chmod(self.dir, 0o755)
+        os.chmod(self.path, 0o644)
+        prefix = []
+        if os.geteuid() == 0:
+            setpriv = shutil.which("setpriv")
+            if not setpriv:
+                self.skipTest("running as root without setpriv to drop to an unprivileged user")
+            prefix = [setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"]
+        else:
+            os.chmod(self.dir, 0o555)
+            self.addCleanup(os.chmod, self.dir, 0o755)
+        package_root = os.path.dirname(os.path.dirname(os.path.abspath(quendral_hosts.__file__)))
+        env = dict(os.environ, PYTHONPATH=package_root)
+        result = subprocess.run(prefix + [sys.executable, "-c", program, self.path],
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                universal_newlines=True, env=env, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stdout)
+        self.assertRegex(result.stdout, r"\AHostsPermissionError True [^\n]*Permission denied\n\Z")
+        self.assertEqual(self.read(), SAMPLE.encode())
 
     def test_file_changed_since_the_load_is_hosts_changed_error(self):
         hosts = self.loaded()
