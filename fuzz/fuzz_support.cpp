@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "hosts_internal.h"
+#include "quendral-hosts-record.h"
 #include "strict_json.h"
 
 namespace {
@@ -112,10 +113,10 @@ void check_record(int index) {
     if (hosts_last_error()[0] != '\0')
         fail("hosts_get(%d) set the error text '%s'", index, hosts_last_error());
     const char *comment = rec.has_comment ? rec.comment : "";
-    const bool stored_is_utf8 = is_utf8(rec.ip, std::strlen(rec.ip)) &&
-                                is_utf8(rec.name, std::strlen(rec.name)) &&
-                                is_utf8(comment, std::strlen(comment));
-    record got;
+    const bool stored_is_utf8 = qh_record_is_utf8(rec.ip, std::strlen(rec.ip)) &&
+                                qh_record_is_utf8(rec.name, std::strlen(rec.name)) &&
+                                qh_record_is_utf8(comment, std::strlen(comment));
+    strict_record got;
     std::string why;
     if (!parse_record_json(text, stored_is_utf8, &got, &why))
         fail("hosts_get(%d) is not strict JSON (%s): %s", index, why.c_str(), shown(text).c_str());
@@ -124,6 +125,17 @@ void check_record(int index) {
         fail("hosts_get(%d) says %s but the record holds ip %s, name %s, enabled %d, comment %s",
              index, shown(text).c_str(), shown(rec.ip).c_str(), shown(rec.name).c_str(),
              rec.enabled, shown(comment).c_str());
+    // The decoder that ships with the library reads the same.
+    qh_record shipped;
+    if ((stored_is_utf8 ? qh_record_parse_utf8(text, &shipped) : qh_record_parse(text, &shipped)) !=
+        1)
+        fail("quendral-hosts-record.h refuses hosts_get(%d) (%s): %s", index, shipped.error,
+             shown(text).c_str());
+    if (got.ip != shipped.ip || got.name != shipped.name || got.enabled != (shipped.enabled == 1) ||
+        got.comment != shipped.comment)
+        fail("quendral-hosts-record.h reads hosts_get(%d) otherwise: %s", index,
+             shown(text).c_str());
+    qh_record_free(&shipped);
 }
 
 std::string shown(const std::string &text) {

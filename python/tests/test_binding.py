@@ -13,7 +13,19 @@ import unittest
 from unittest import mock
 
 import quendral_hosts
-from quendral_hosts import HostsError, HostsFile, HostsPermissionError, Record, version
+from quendral_hosts import (HostsChangedError, HostsError, HostsFile, HostsPermissionError, Record,
+                            flush_dns, version)
+
+# The editing model's table of cases, beside this file when the tests run
+# from an installed wheel, else in the source tree.
+CASES_FILE = next(
+    path for path in (
+        os.environ.get("QH_EDITING_CASES", ""),
+        os.path.join(os.path.dirname(os.path.abspath(__file__)), "cases.json"),
+        os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests",
+                     "editing_cases", "cases.json"),
+    ) if path and os.path.exists(path)
+)
 
 SAMPLE = (
     "# lab machines\n"
@@ -255,6 +267,188 @@ class BindingTest(unittest.TestCase):
 
     def test_version(self):
         self.assertRegex(version(), re.compile(r"\A\d+\.\d+\.\d+\Z"))
+        self.assertEqual(quendral_hosts.__version__, version())
+
+    def test_shared_editing_cases(self):
+        with open(CASES_FILE, encoding="utf-8") as f:
+            table = json.load(f)
+        errors = {"invalid": ValueError, "not_found": None, "out_of_range": IndexError}
+        for case in table["cases"]:
+            with self.subTest(case=case["name"]):
+                start = table["files"][case["file"]].encode()
+                with open(self.path, "wb") as f:
+                    f.write(start)
+                hosts = self.loaded()
+                before = hosts.records()
+                op, expect = case["op"], case["expect"]
+                target = case.get("target", {})
+                by = {key: target[key] for key in ("name", "address") if key in target}
+
+                def call():
+                    if op in ("add", "set"):
+                        return getattr(hosts, op)(case["address"], case["hostname"],
+                                                  case.get("comment"))
+                    if op == "find":
+                        found = hosts.find(**by)
+                        self.assertEqual(hosts.exists(**by), bool(found))
+                        return [record.index for record in found]
+                    return getattr(hosts, op)(target.get("index"), **by)
+
+                kind = expect.get("error")
+                if kind == "not_found":
+                    self.assertEqual(call(), 0)
+                elif kind:
+                    with self.assertRaises(errors[kind]) as caught:
+                        call()
+                    self.assertIsInstance(caught.exception, HostsError)
+                else:
+                    result = call()
+                    if expect["result"] is not None:
+                        self.assertEqual(result, expect["result"])
+                if kind or expect["file"] is None:
+                    self.assertFalse(hosts.modified)
+                    self.assertEqual(hosts.records(), before)
+                    self.assertEqual(self.read(), start)
+                    continue
+                self.assertTrue(hosts.modified)
+                hosts.save()
+                self.assertEqual(self.read(), expect["file"].encode())
+
+    def test_errors_are_built_in_exception_types(self):
+        hosts = self.loaded()
+        self.assertRaises(ValueError, hosts.add, "999.1.1.1", "x.lan")
+        self.assertRaises(ValueError, hosts.set, "10.0.0.1", "bad name!")
+        self.assertRaises(ValueError, hosts.add, "10.0.0.1", "a.lan", "one\ntwo")
+        self.assertRaises(IndexError, hosts.remove, 9999)
+        self.assertRaises(IndexError, hosts.disable, -1)
+        self.assertRaises(IndexError, hosts.__getitem__, 4)
+        self.assertRaises(ValueError, hosts.find, name="")
+        self.assertRaises(TypeError, hosts.find)
+        self.assertEqual(hosts.records(), SAMPLE_RECORDS)
+        # The library's words decide the kind; every kind is a HostsError.
+        cases = [
+            ("/x/hosts changed since it was loaded", HostsChangedError),
+            ("cannot open /x/hosts.tmp for writing: Permission denied", PermissionError),
+            ("rename /x/hosts.tmp -> /x/hosts failed: Operation not permitted", PermissionError),
+            ("cannot open /x/hosts.tmp for writing: No space left on device", type(None)),
+        ]
+        for text, kind in cases:
+            with self.subTest(text=text):
+                error = quendral_hosts._error(text)
+                self.assertIsInstance(error, HostsError)
+                # Refused access adds the hint to run elevated (as root elsewhere).
+                hint = "; " + quendral_hosts._elevation_hint(sys.platform) if kind is PermissionError else ""
+                self.assertEqual(str(error), text + hint)
+                if kind is type(None):
+                    self.assertNotIsInstance(error, (OSError, ValueError, IndexError, HostsChangedError))
+                else:
+                    self.assertIsInstance(error, kind)
+        self.assertTrue(issubclass(HostsPermissionError, PermissionError))
+
+    @unittest.skipIf(os.name != "posix", "the access test uses Linux users")
+    def test_refused_save_is_permission_error(self):
+        # A folder this user may read but not write: as root, the save runs
+        # in a child process as the unprivileged user nobody, for whom the
+        # root-owned folder is read-only; as another user, the folder loses
+        # its write bit.
+        program = (
+            "import sys, quendral_hosts as q\n"
+            "hosts = q.HostsFile(sys.argv[1])\n"
+            "hosts.load()\n"
+            "hosts.disable(0)\n"
+            "try:\n"
+            "    hosts.save()\n"
+            "except PermissionError as error:\n"
+            "    print(type(error).__name__, isinstance(error, q.HostsError), error)\n"
+        )
+        os.chmod(self.dir, 0o755)
+        os.chmod(self.path, 0o644)
+        prefix = []
+        if os.geteuid() == 0:
+            setpriv = shutil.which("setpriv")
+            if not setpriv:
+                self.skipTest("running as root without setpriv to drop to an unprivileged user")
+            prefix = [setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"]
+        else:
+            os.chmod(self.dir, 0o555)
+            self.addCleanup(os.chmod, self.dir, 0o755)
+        package_root = os.path.dirname(os.path.dirname(os.path.abspath(quendral_hosts.__file__)))
+        env = dict(os.environ, PYTHONPATH=package_root)
+        result = subprocess.run(prefix + [sys.executable, "-c", program, self.path],
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                universal_newlines=True, env=env, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stdout)
+        self.assertRegex(result.stdout, r"\AHostsPermissionError True [^\n]*Permission denied; the system refused access: "
+                         r"run the program as root \(for example with sudo\)\n\Z")
+        self.assertEqual(self.read(), SAMPLE.encode())
+
+    def test_file_changed_since_the_load_is_hosts_changed_error(self):
+        hosts = self.loaded()
+        hosts.disable(0)
+        with open(self.path, "a") as f:
+            f.write("10.0.0.77 late.lan\n")
+        with self.assertRaises(HostsChangedError):
+            hosts.save()
+        hosts.load()
+        hosts.disable(0)
+        hosts.save()
+        self.assertIn(b"10.0.0.77 late.lan\n", self.read())
+
+    def test_an_empty_path_is_refused(self):
+        for path in ["", b""]:
+            with self.subTest(path=path):
+                with self.assertRaises(ValueError) as caught:
+                    HostsFile(path)
+                self.assertEqual(str(caught.exception), "--file needs a non-empty path")
+
+    def test_records_carry_their_index_and_the_file_is_a_sequence(self):
+        hosts = self.loaded()
+        self.assertEqual(len(hosts), 4)
+        self.assertEqual([r.index for r in hosts], [0, 1, 2, 3])
+        self.assertEqual(list(hosts), SAMPLE_RECORDS)
+        self.assertEqual(hosts[-1], SAMPLE_RECORDS[3])
+        self.assertEqual(hosts[-1].index, 3)
+
+    def test_find_takes_name_and_address_together(self):
+        hosts = self.loaded()
+        self.assertEqual([r.index for r in hosts.find(address="10.0.0.005")], [1, 2])
+        self.assertEqual([r.index for r in hosts.find(name="CI.lan", address="10.0.0.5")], [2])
+        self.assertEqual(hosts.find(name="ci.lan", address="10.0.0.9"), [])
+        self.assertTrue(hosts.exists(name="OLD.LAN"))
+        self.assertFalse(hosts.exists(address="10.0.0.6"))
+
+    def test_a_stale_record_is_refused(self):
+        hosts = self.loaded()
+        first, second = hosts[0], hosts[1]
+        self.assertEqual(hosts.disable(second), 1)
+        hosts.remove(first)
+        with self.assertRaisesRegex(HostsError, "record 1 is no longer 10.0.0.5 build.lan"):
+            hosts.enable(second)
+        self.assertEqual(hosts.records(), [Record("10.0.0.5", "build.lan", False, "office"),
+                                           *SAMPLE_RECORDS[2:]])
+
+    def test_with_block_saves_on_success_only(self):
+        with HostsFile(self.path) as hosts:
+            self.assertEqual(hosts.disable(name="localhost"), 1)
+        self.assertTrue(self.read().startswith(b"# 127.0.0.1 localhost\n"))
+        before = self.read()
+        with self.assertRaises(KeyError):
+            with HostsFile(self.path) as hosts:
+                hosts.remove(0)
+                raise KeyError("stop")
+        self.assertEqual(self.read(), before)
+        os.utime(self.path, (0, 0))
+        with HostsFile(self.path) as hosts:
+            hosts.add("10.0.0.5", "ci.lan")
+        self.assertEqual(os.stat(self.path).st_mtime, 0, "an edit with nothing to change saved")
+
+    def test_flush_dns_returns_text(self):
+        try:
+            note = flush_dns()
+        except HostsError as error:
+            self.assertTrue(error.message)
+        else:
+            self.assertIsInstance(note, str)
 
 
 if __name__ == "__main__":

@@ -16,6 +16,7 @@ namespace {
 
 int list_command(const invocation &call);
 int check_command(const invocation &call);
+int find_command_targets(const invocation &call);
 int add_command(const invocation &call);
 int set_command(const invocation &call);
 int enable_command(const invocation &call);
@@ -29,6 +30,8 @@ const command k_commands[] = {
      list_command},
     {"check", "[--json]", "show duplicates and names with several addresses; exit 1 if any",
      command_kind::reads, check_command},
+    {"find", "TARGET...", "print the index of every record the targets choose, one per line",
+     command_kind::reads, find_command_targets},
     {"add", "IP NAME [COMMENT]", "add an enabled record unless it is there; print its index",
      command_kind::edits, add_command},
     {"set", "IP NAME [COMMENT]", "make IP the one enabled address of NAME; print the changes",
@@ -189,6 +192,28 @@ int check_command(const invocation &call) {
     const std::vector<problem> problems = find_problems(records);
     print_problems(records, problems, arguments.has("--json"));
     return problems.empty() && !elsewhere ? k_exit_ok : k_exit_failed;
+}
+
+// qhosts find: the records edits would choose, by their indexes; exit 1 when
+// a target chooses nothing, as the edits do.
+int find_command_targets(const invocation &call) {
+    static const char *const k_no_flags[] = {nullptr};
+    command_arguments arguments;
+    std::string error;
+    if (!split_arguments(call.args, k_no_flags, arguments, error))
+        return usage_error(error);
+    if (arguments.positional.empty())
+        return command_usage_error(call);
+    if (!check_target_words(arguments.positional, error))
+        return usage_error(error);
+    if (hosts_load() != 1)
+        return report_library_error();
+    std::vector<int> indexes;
+    if (!resolve_targets(arguments.positional, indexes))
+        return k_exit_failed;
+    for (int index : indexes)
+        std::printf("%d\n", index);
+    return k_exit_ok;
 }
 
 // The positional words of a command that takes no flags, or a usage error.

@@ -9,7 +9,7 @@
 
 // Which global options make sense with a command.
 enum class command_kind {
-    reads,    // list, check: load and print, never save
+    reads,    // list, check, find: load and print, never save
     edits,    // load, change, save: --dry-run, --backup and --flush apply
     flushes,  // the resolver cache only
 };

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "quendral-hosts-record.h"
 #include "quendral-hosts.h"
 #include "report.h"
 #include "text.h"
@@ -15,11 +16,16 @@ const char *fetch_record(int index, record &out) {
         report(hosts_last_error());
         return nullptr;
     }
-    std::string why;
-    if (!decode_record_json(text, json_bytes::any, out, why)) {
-        report("unexpected record text from the library (" + why + "): " + text);
+    qh_record rec;
+    if (qh_record_parse(text, &rec) != 1) {
+        report(std::string("unexpected record text from the library (") + rec.error + "): " + text);
         return nullptr;
     }
+    out.ip = rec.ip;
+    out.name = rec.name;
+    out.enabled = rec.enabled == 1;
+    out.comment = rec.comment;
+    qh_record_free(&rec);
     return text;
 }
 

@@ -7,7 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "record_json.h"
+// One record as hosts_get describes it. Its index is not kept in it: that is
+// its place in the file, which changes as earlier records are removed.
+struct record {
+    std::string ip;
+    std::string name;
+    bool enabled = false;
+    std::string comment;
+};
 
 // Reads record `index` through hosts_get. Returns the library's text of it,
 // valid until the next hosts_get, or null after reporting the failure.

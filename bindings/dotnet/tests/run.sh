@@ -17,8 +17,11 @@ build() {
     module=$build/module/QuendralHosts
     rm -rf "$module"
     mkdir -p "$module"
+    # The netstandard2.0 build, with what it needs on .NET Framework (Windows
+    # PowerShell 5.1); PowerShell 7 takes those from its own runtime.
     cp "$dotnet_dir/QuendralHosts/QuendralHosts.psd1" "$dotnet_dir/QuendralHosts/QuendralHosts.psm1" \
-       "$build/bin/Quendral.Hosts/Release/net10.0/Quendral.Hosts.dll" "$module/"
+       "$dotnet_dir/QuendralHosts/QuendralHosts.format.ps1xml" \
+       "$build/bin/Quendral.Hosts/Release/netstandard2.0/"*.dll "$module/"
     cp "$QhLinuxLibrary" "$module/libquendral-hosts.so"
     if [ -f "$QhWindowsLibrary" ]; then
         cp "$QhWindowsLibrary" "$module/quendral-hosts.dll"
@@ -97,7 +100,7 @@ powershell() {
         dotnet tool install PowerShell --version 7.6.10 --tool-path "$tools"
     fi
     NO_COLOR=1 "$tools/pwsh" -NoProfile -NonInteractive -File "$here/QuendralHosts.Tests.ps1" \
-        "$build/module/QuendralHosts/QuendralHosts.psd1"
+        "$build/module/QuendralHosts/QuendralHosts.psd1" "$QH_SOURCE_DIR/tests/editing_cases/cases.json"
 }
 
 "$step"

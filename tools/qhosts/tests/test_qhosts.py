@@ -16,6 +16,8 @@ import tempfile
 import unittest
 
 EXE = os.environ.get("QHOSTS_EXE", "")
+CASES_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tests",
+                          "editing_cases", "cases.json")
 RUNNER = [part for part in os.environ.get("QHOSTS_RUNNER", "").split(";") if part]
 
 FIXTURE = (
@@ -251,6 +253,9 @@ class QhostsTest(unittest.TestCase):
             ["--file="],
             ["--file"],
             ["check", "extra"],
+            ["find"],
+            ["find", "name="],
+            ["--dry-run", "find", "localhost"],
             ["check", "--enabled"],
             ["set", "10.0.0.1"],
             ["set", "10.0.0.1", "a.lan", "c", "extra"],
@@ -457,6 +462,54 @@ class QhostsTest(unittest.TestCase):
         self.assertTrue(err.endswith("qhosts: hint: the system refused access; run qhosts "
                                      "from an elevated prompt (Run as administrator)\n"), err)
         self.assertEqual(len(err.splitlines()), 2, err)
+
+    def test_shared_editing_cases(self):
+        # The editing model's table (docs/editing.md). find prints the
+        # chosen indexes, and like every command exits 1 when a target
+        # chooses nothing.
+        with open(CASES_FILE, encoding="utf-8") as f:
+            table = json.load(f)
+        errors = {"invalid": r"invalid (ip|name): ", "not_found": r"no record (named|with the address) ",
+                  "out_of_range": r"index \d+ out of range \(count \d+\)"}
+        ran = 0
+        for case in table["cases"]:
+            op, expect = case["op"], case["expect"]
+            with self.subTest(case=case["name"]):
+                start = table["files"][case["file"]].encode()
+                self.write_hosts(start)
+                if op in ("add", "set"):
+                    args = [op, case["address"], case["hostname"]]
+                    if "comment" in case:
+                        args.append(case["comment"])
+                else:
+                    target = case["target"]
+                    word = (str(target["index"]) if "index" in target
+                            else "name=" + target["name"] if "name" in target
+                            else "ip=" + target["address"])
+                    args = [op, word]
+                if "error" in expect or expect.get("result") == [] and op == "find":
+                    kind = expect.get("error", "not_found")
+                    self.assert_error(args, 1, r"\Aqhosts: " + errors[kind] + r"[^\n]*\n\Z")
+                    ran += 1
+                    continue
+                out = self.run_ok(*args)
+                if op == "find":
+                    self.assertEqual(out, "".join(f"{i}\n" for i in expect["result"]))
+                elif op == "add":
+                    self.assertEqual(out, f"{expect['result']}\n")
+                elif op == "set":
+                    # set reports only what it changed: the kept record's
+                    # index shows when it was added, updated or enabled.
+                    for line in out.splitlines():
+                        verb, index = line.split(":")[0].split()
+                        if verb != "disabled":
+                            self.assertEqual(int(index), expect["result"])
+                else:
+                    self.assertEqual(out, "")
+                wanted = start if expect["file"] is None else expect["file"].encode()
+                self.assertEqual(self.read_hosts(), wanted)
+                ran += 1
+        self.assertEqual(ran, len(table["cases"]), "not every case of the table ran")
 
     def test_help_and_version(self):
         code, out, err = self.run_qhosts("--help", use_file=False)

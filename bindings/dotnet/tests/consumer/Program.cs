@@ -11,7 +11,7 @@ hosts.Save();
 var again = new HostsFile(args[0]);
 again.Load();
 Console.WriteLine($"quendral-hosts {HostsFile.Version}");
-foreach (var record in again.Records)
+foreach (var record in again.GetRecords())
     Console.WriteLine($"{record.Index} {(record.Enabled ? "enabled" : "disabled")} {record.Address} {record.Name} {record.Comment}".TrimEnd());
 var native = File.ReadLines("/proc/self/maps")
     .Select(line => line.Split(' ', 6, StringSplitOptions.RemoveEmptyEntries))
