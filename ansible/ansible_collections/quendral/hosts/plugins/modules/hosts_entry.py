@@ -170,17 +170,19 @@ def apply(hosts, params):
     return [chosen[index] for index in sorted(chosen)]
 
 
-def write_backup(path):
-    """Copies `path` to a dated backup beside it, as a whole file that
-    appears in one step; returns its name, or None when there is no file."""
+def write_backup(path, backup=None):
+    """Copies `path` to a dated backup beside it (or over `backup`, this
+    run's backup of an earlier attempt), as a whole file that appears in one
+    step; returns its name, or None when there is no file."""
     if not os.path.exists(path):
         return None
-    stamp = time.strftime("%Y%m%d-%H%M%S")
-    backup = "%s.bak.%s" % (path, stamp)
-    number = 1
-    while os.path.exists(backup):  # two changes within one second
-        backup = "%s.bak.%s-%d" % (path, stamp, number)
-        number += 1
+    if backup is None:
+        stamp = time.strftime("%Y%m%d-%H%M%S")
+        backup = "%s.bak.%s" % (path, stamp)
+        number = 1
+        while os.path.exists(backup):  # two changes within one second
+            backup = "%s.bak.%s-%d" % (path, stamp, number)
+            number += 1
     folder = os.path.dirname(os.path.abspath(path))
     handle, temp = tempfile.mkstemp(prefix=os.path.basename(backup) + ".", dir=folder)
     try:
@@ -234,8 +236,9 @@ def run(module):
         if changed and module.check_mode:
             changed, records, after = preview(module, path, params)
         elif changed:
-            if params["backup"] and "backup_file" not in result:
-                backup = write_backup(path)
+            # Each attempt backs up the file its save would replace.
+            if params["backup"]:
+                backup = write_backup(path, result.get("backup_file"))
                 if backup is not None:
                     result["backup_file"] = backup
             try:
