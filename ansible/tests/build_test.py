@@ -15,6 +15,7 @@ EXPECTED = {
     "README.md",
     "meta/runtime.yml",
     "plugins/modules/hosts_entry.py",
+    "plugins/modules/hosts_info.py",
 }
 
 
