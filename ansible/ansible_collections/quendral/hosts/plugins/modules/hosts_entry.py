@@ -199,7 +199,7 @@ def write_backup(path, backup=None):
     return backup
 
 
-def preview(module, path, params):
+def preview(path, params):
     """The records and text the edit would leave, worked out on a copy."""
     folder = tempfile.mkdtemp(prefix="quendral-hosts-check.")
     try:
@@ -234,7 +234,7 @@ def run(module):
         changed = hosts.modified
         after = before
         if changed and module.check_mode:
-            changed, records, after = preview(module, path, params)
+            changed, records, after = preview(path, params)
         elif changed:
             # Each attempt backs up the file its save would replace.
             if params["backup"]:
