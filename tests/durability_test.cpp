@@ -38,9 +38,9 @@ file_status recorded_replace(qh_file *file, const char *tmp, const char *target,
     return native_file_methods.replace(file, tmp, target, err);
 }
 
-void recorded_flush_folder(const char *target) {
+int recorded_flush_folder(const char *target, sys_error *err) {
     steps.push_back(std::string("flush folder of ") + target);
-    native_system.flush_folder(target);
+    return native_system.flush_folder(target, err);
 }
 
 }  // namespace

@@ -7,20 +7,24 @@ namespace platform {
 
 namespace {
 
-// Share mode 0: while the save runs, no one else can open, delete or
-// rename its temporary file. A reparse point is opened as itself, never
-// followed.
+// Shared for reading alone: while the save runs, no one else can write,
+// delete or rename its temporary file, and once it is renamed into place a
+// load can open it at once, without waiting for the save to close it. A
+// reparse point is opened as itself, never followed.
 HANDLE create_new(const char *name) {
-    return CreateFileA(name, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+    return CreateFileA(name, GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 // Takes the name of a PATH.tmp that no save holds open (see save_lock.h).
+// A folder or a read-only file there cannot be renamed over: the error
+// names it rather than the system's "access denied".
 file_status take_over_stale(const char *tmp, qh_file **file, sys_error *err) {
     DWORD attributes = GetFileAttributesA(tmp);
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
-        describe(ERROR_ACCESS_DENIED, err);
+        std::snprintf(err->text, sizeof err->text, "%s is %s", tmp,
+                      (attributes & FILE_ATTRIBUTE_DIRECTORY) ? "a directory" : "read-only");
         return FILE_FAILED;
     }
     char own[k_temp_path_size + 48];
