@@ -591,8 +591,6 @@ std::string read_fd_whole(const std::string &path) {
 // bytes, and the save says what happened.
 TEST_F(UnixTest, SwappedTemporaryFileIsNeverInstalled) {
     const std::string secret = dir.file("secret");
-    write_bytes(secret, k_secret);
-    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
     const std::string old_content = "1.1.1.1 old\n";
     const std::string mounted = dir.file("mounted-source");
     swap_tmp = hosts + ".tmp";
@@ -602,6 +600,9 @@ TEST_F(UnixTest, SwappedTemporaryFileIsNeverInstalled) {
     for (bool bind_mounted : {false, true}) {
         SCOPED_TRACE(bind_mounted ? "bind-mounted, written in place" : "renamed over");
         fs::remove(swap_tmp);
+        fs::remove(hosts);
+        write_bytes(secret, k_secret);
+        ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
         write_bytes(bind_mounted ? mounted : hosts, old_content);
         if (bind_mounted)
             write_bytes(hosts, "");
@@ -628,6 +629,7 @@ TEST_F(UnixTest, SwappedTemporaryFileIsNeverInstalled) {
             GTEST_SKIP() << "no permission to make a private mount namespace and bind-mount a file";
         EXPECT_EQ(status, 0) << "2: save result, 3: the link was installed, 4: hosts changed";
         EXPECT_EQ(read_bytes(bind_mounted ? mounted : hosts), old_content);
+        EXPECT_EQ(read_bytes(secret), k_secret);
     }
 }
 
