@@ -154,9 +154,16 @@ private:
 // as through one. Each guard is shown refusing, and letting an unchanged
 // file be saved.
 TEST_F(ChangeTest, GuardsHoldForEverySpellingOfTheFile) {
-    const in_folder here(dir.path());
     ASSERT_TRUE(fs::create_directory(dir.file("sub")));
+#if defined(_WIN32)
+    // Under wine a link that the host system makes reads as a file of its
+    // own, and Windows makes links only when elevated: links are tested on
+    // Linux.
+    const bool has_link = false;
+#else
     const bool has_link = plant_link(hosts, dir.file("link"), true);
+#endif
+    const in_folder here(dir.path());
     const struct {
         const char *load;
         std::string save;

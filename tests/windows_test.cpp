@@ -1,12 +1,17 @@
 // Behaviour of the Windows platform layer, run under wine.
 #include <windows.h>
 
+#include <algorithm>
+#include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 
 #include "hooks.h"
 #include "hosts_internal.h"
+#include "last_load.h"
+#include "stress_content.h"
 #include "support/os_support.h"
 #include "support/test_support.h"
 #include "win/internal.h"
@@ -176,4 +181,90 @@ TEST_F(WindowsTest, FileHeldForAMomentSavesOnceReleased) {
         }
         EXPECT_FALSE(fs::exists(hosts + ".tmp"));
     }
+}
+
+namespace {
+
+BOOL WINAPI failing_flush(HANDLE) {
+    SetLastError(ERROR_IO_DEVICE);
+    return FALSE;
+}
+
+}  // namespace
+
+// The rename is done but its flush fails: the new file is in place and
+// remembered as saved, but the save says it may not survive a crash.
+TEST_F(WindowsTest, FailedFlushAfterTheReplaceFailsTheSave) {
+    load_text("1.1.1.1 old\n");
+    ASSERT_GE(hosts_add("2.2.2.2", "new", nullptr), 0);
+    os_calls failing = native_os_calls;
+    failing.flush_file_buffers = failing_flush;
+    s_hooks.os = &failing;
+    const int rc = hosts_save();
+    restore_native_hooks();
+
+    sys_error reason{};
+    platform::describe(ERROR_IO_DEVICE, &reason);
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(hosts_last_error(), hosts + " was replaced but flushing it to disk failed: " +
+                                      reason.text + "; the change may not survive a crash");
+    EXPECT_EQ(read_bytes(hosts), "1.1.1.1 old\n2.2.2.2 new\n");
+    EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+    ASSERT_GE(hosts_add("3.3.3.3", "next", nullptr), 0);
+    EXPECT_EQ(hosts_save(), 1) << hosts_last_error();
+}
+
+// Another process saves over and over while this one loads: no load fails,
+// though each save holds the file for a moment. The run lasts about a
+// hundred of this machine's saves.
+TEST_F(WindowsTest, LoadsDuringSavesNeverFail) {
+    write_bytes(hosts, stress_start_file());
+    long long start = now_ms();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(hosts_load(), 1) << hosts_last_error();
+        ASSERT_GE(hosts_add("10.9.9.9", "measure.test", nullptr), 0);
+        ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+    }
+    const long long save_ms = (now_ms() - start) / 3 + 1;
+    const long long run_ms = std::min(std::max(100 * save_ms, 2000LL), 6000LL);
+    write_bytes(hosts, stress_start_file());
+    forget_load();
+
+    const std::string go = dir.file("go"), stop = dir.file("stop"), result = dir.file("saver");
+    child_process *saver =
+        start_child(program_file("qh_save_worker"), {"save", hosts, "0", go, stop, result});
+    ASSERT_NE(saver, nullptr);
+    wait_for_file(result + ".started");
+    if (HasFatalFailure()) {
+        kill_child(saver);
+        wait_child(saver);
+        return;
+    }
+    write_bytes(go, "1");
+    int loads = 0, failed = 0;
+    std::string first_failure;
+    start = now_ms();
+    while (now_ms() - start < run_ms) {
+        ++loads;
+        if (hosts_load() != 1) {
+            ++failed;
+            if (first_failure.empty())
+                first_failure = hosts_last_error();
+        }
+    }
+    write_bytes(stop, "1");
+    wait_child(saver);
+    int saves = 0, saved = 0;
+    std::ifstream lines(result);
+    for (std::string line; std::getline(lines, line);) {
+        int round = 0, rc = 0;
+        std::istringstream(line) >> round >> rc;
+        ++saves;
+        saved += rc == 1;
+    }
+    std::printf("%lld ms: %d loads, %d failed; %d saves beside them, %d saved\n", run_ms, loads,
+                failed, saves, saved);
+    RecordProperty("failed_loads", failed);
+    EXPECT_EQ(failed, 0) << "first failure: " << first_failure;
+    EXPECT_GT(saved, 0) << "no save ran beside the loads: nothing was tested";
 }
