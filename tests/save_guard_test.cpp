@@ -224,6 +224,38 @@ TEST_F(ChangeTest, GuardsHoldForEverySpellingOfTheFile) {
     ASSERT_EQ(hosts_set_path(hosts.c_str()), 1);
 }
 
+namespace {
+
+std::string meddled_hosts;
+
+// Another program appends a line while the save writes and flushes its
+// temporary file.
+int sync_while_another_appends(qh_file *file, sys_error *err) {
+    write_bytes(meddled_hosts, read_bytes(meddled_hosts) + "10.0.0.9 appended.by.vpn\n");
+    return native_file_methods.sync(file, err);
+}
+
+}  // namespace
+
+// The check runs after the temporary file is written and flushed, just
+// before the replace: a change made while the save writes is caught, not
+// overwritten.
+TEST_F(ChangeTest, ChangeWhileTheSaveWritesIsCaught) {
+    load_text(k_old);
+    ASSERT_GE(hosts_add("9.9.9.9", "mine", nullptr), 0);
+    meddled_hosts = hosts;
+    qh_file_methods meddling = native_file_methods;
+    meddling.sync = sync_while_another_appends;
+    s_hooks.files = &meddling;
+    const int rc = hosts_save();
+    restore_native_hooks();
+
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(hosts_last_error(), hosts + " changed since it was loaded");
+    EXPECT_EQ(read_bytes(hosts), std::string(k_old) + "10.0.0.9 appended.by.vpn\n");
+    EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+}
+
 TEST_F(ChangeTest, SaveAfterAFailedLoadIsRefusedUntilALoadWorks) {
     const std::string big = "# a file too big for the memory left\n1.1.1.1 a\n";
     write_bytes(hosts, big);
