@@ -268,3 +268,88 @@ TEST_F(WindowsTest, LoadsDuringSavesNeverFail) {
     EXPECT_EQ(failed, 0) << "first failure: " << first_failure;
     EXPECT_GT(saved, 0) << "no save ran beside the loads: nothing was tested";
 }
+
+namespace {
+
+bool exists_as_anything(const std::string &path) {
+    HANDLE seen = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (seen == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(seen);
+    return true;
+}
+
+// Runs `program` of the host system on `path` (as wine names it there) and
+// waits, up to 30 s, until `path` exists or not as `exists` says; false
+// where there is no host system to ask. The Windows calls would open a
+// FIFO, and wait for its writer, to remove it.
+bool on_host(const char *program, const std::string &path, bool exists) {
+    using unix_name_fn = char *(CDECL *)(const WCHAR *);
+    auto unix_name = reinterpret_cast<unix_name_fn>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (unix_name == nullptr)
+        return false;
+    std::wstring wide(path.begin(), path.end());
+    char *unix_path = unix_name(wide.c_str());
+    if (unix_path == nullptr)
+        return false;
+    std::string command = std::string(program) + " \"" + unix_path + "\"";
+    HeapFree(GetProcessHeap(), 0, unix_path);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    const long long give_up = now_ms() + 30000;
+    while (exists_as_anything(path) != exists && now_ms() < give_up)
+        sleep_ms(10);
+    return exists_as_anything(path) == exists;
+}
+
+}  // namespace
+
+// Whatever stands at PATH.tmp and cannot be renamed over makes the save fail
+// at once with words that name it, never as if another save were at work.
+TEST_F(WindowsTest, PlantedTemporaryFileThatCannotBeReplacedIsNamed) {
+    const std::string tmp = hosts + ".tmp";
+    const std::string prefix = "cannot open " + tmp + " for writing: " + tmp;
+    const struct {
+        const char *what;
+        bool (*plant)(const std::string &tmp);
+        std::string error;
+    } cases[] = {
+        {"folder", [](const std::string &t) { return CreateDirectoryA(t.c_str(), nullptr) != 0; },
+         prefix + " is a directory"},
+        {"read-only file",
+         [](const std::string &t) {
+             write_bytes(t, "planted\n");
+             return SetFileAttributesA(t.c_str(), FILE_ATTRIBUTE_READONLY) != 0;
+         },
+         prefix + " is read-only"},
+        {"FIFO made by the host system",
+         [](const std::string &t) { return on_host("/usr/bin/mkfifo", t, true); },
+         prefix + " is a pipe or a device"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        load_text("1.1.1.1 old\n");
+        if (!c.plant(tmp)) {
+            std::printf("cannot plant a %s here; case left out\n", c.what);
+            continue;
+        }
+        ASSERT_GE(hosts_add("2.2.2.2", "new", nullptr), 0);
+        const long long start = now_ms();
+        EXPECT_EQ(hosts_save(), -1);
+        const long long took = now_ms() - start;
+        EXPECT_EQ(hosts_last_error(), c.error);
+        EXPECT_LT(took, 1000) << "the save waited as if for another save";
+        EXPECT_EQ(read_bytes(hosts), "1.1.1.1 old\n");
+        SetFileAttributesA(tmp.c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_TRUE(on_host("/bin/rm -rf", tmp, false));
+    }
+}

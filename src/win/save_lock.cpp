@@ -16,10 +16,29 @@ HANDLE create_new(const char *name) {
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
+// Whether `name` is a pipe or a device rather than a disk file, as a FIFO
+// that the host system made reads under wine. Opened for its attributes
+// alone, never followed.
+bool is_pipe_or_device(const char *name) {
+    HANDLE handle = CreateFileA(
+        name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const DWORD type = GetFileType(handle);
+    CloseHandle(handle);
+    return type == FILE_TYPE_PIPE || type == FILE_TYPE_CHAR;
+}
+
 // Takes the name of a PATH.tmp that no save holds open (see save_lock.h).
-// A folder or a read-only file there cannot be renamed over: the error
-// names it rather than the system's "access denied".
+// A folder, a read-only file, a pipe or a device there cannot be renamed
+// over: the error names it rather than the system's "access denied", which
+// would read as another save at work.
 file_status take_over_stale(const char *tmp, qh_file **file, sys_error *err) {
+    if (is_pipe_or_device(tmp)) {
+        std::snprintf(err->text, sizeof err->text, "%s is a pipe or a device", tmp);
+        return FILE_FAILED;
+    }
     DWORD attributes = GetFileAttributesA(tmp);
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {

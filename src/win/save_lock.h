@@ -12,8 +12,8 @@
 //
 // or discard(file, tmp) instead of the replace, which deletes the file
 // through its handle. A PATH.tmp that exists while no save holds it open
-// is left over from a killed save, or planted. It is never opened nor
-// deleted by its name (wine deletes a symlink's target, not the link): a
+// is left over from a killed save, or planted. It is never opened to read
+// or write, nor deleted, by its name (wine deletes a symlink's target, not the link): a
 // new file made under a name of this process's own is renamed over it,
 // which replaces the name alone, and fails while another save holds the
 // file open.
