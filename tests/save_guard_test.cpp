@@ -174,7 +174,8 @@ TEST_F(ChangeTest, GuardsHoldForEverySpellingOfTheFile) {
         {"hosts", "link", true},          {"link", hosts, true},
     };
     const std::string old_text = k_old;
-    const std::string utf16("1\0.\0001\0.\0001\0.\0001\0 \0a\0\n\0", 22);
+    const char utf16_line[] = "1\0.\0001\0.\0001\0.\0001\0 \0a\0\n\0";
+    const std::string utf16(utf16_line, sizeof utf16_line - 1);
     const struct {
         const char *what;
         const std::string *at_load;  // null: absent
