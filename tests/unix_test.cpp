@@ -12,6 +12,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -738,18 +739,21 @@ TEST_F(UnixTest, ReadersBesideInPlaceSavesSeeNoNulBytes) {
         if (reader == 0) {
             long reads = 0, nul = 0, incomplete = 0, loads = 0, bad_loads = 0;
             while (access(stop.c_str(), F_OK) != 0) {
-                // A gap between reads, as real readers leave.
-                usleep(200);
                 const std::string text = read_fd_whole(hosts);
                 std::set<std::string> names;
                 ++reads;
                 nul += text.find('\0') != std::string::npos;
                 incomplete += !stress_names(text, names);
                 ++loads;
+                const long long load_start = now_ms();
                 const bool whole =
                     hosts_load() == 1 && hosts_count() >= k_stress_filler &&
                     passthrough_lines() == std::vector<std::string>{k_stress_last_line};
                 bad_loads += !whole;
+                // A gap between loads as long as a load takes here, as real
+                // readers leave: a reader that loads without a pause would
+                // rightly keep every copy in place waiting.
+                usleep(static_cast<useconds_t>(std::max(now_ms() - load_start, 1LL) * 1000));
             }
             const long numbers[] = {reads, nul, incomplete, loads, bad_loads};
             _exit(write(report[1], numbers, sizeof numbers) == sizeof numbers ? 0 : 1);
