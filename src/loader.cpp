@@ -8,6 +8,7 @@
 #include "hooks.h"
 #include "hosts_internal.h"
 #include "last_load.h"
+#include "patience.h"
 
 namespace {
 
@@ -179,7 +180,12 @@ QH_EXPORT int QH_CALL hosts_load(void) noexcept {
     const char *path = path_in_use();
     qh_file *file = nullptr;
     sys_error err{};
-    file_status opened = s_hooks.system->open_current(path, &file, &err);
+    // A save holds the file for a moment (Windows: while it replaces it;
+    // POSIX: while it writes it in place); the load waits for it as a save
+    // waits for a scanner.
+    patience holders(s_hooks.system, k_holder_wait_ms);
+    file_status opened =
+        while_busy(holders, [&] { return s_hooks.system->open_current(path, &file, &err); });
     if (opened != FILE_OK) {
         remember_load(path, opened == FILE_ABSENT ? LOADED_ABSENT : LOAD_FAILED, nullptr);
         if (opened == FILE_ABSENT)

@@ -7,6 +7,7 @@
 #define QUENDRAL_HOSTS_PLATFORM_H
 
 #include <cstddef>
+#include <cstdint>
 
 // Room for any path the library takes or makes, with its NUL: the caller's
 // path (at most 8191 characters), the file a link leads to, and either with
@@ -19,6 +20,18 @@ struct sys_error {
     char text[256];
 };
 
+// What tells one file from every other on the machine, however a path
+// spells it: device and inode (POSIX), volume serial and file index
+// (Windows).
+struct file_id {
+    std::uint64_t volume;
+    std::uint64_t index;
+};
+
+inline bool operator==(const file_id &a, const file_id &b) {
+    return a.volume == b.volume && a.index == b.index;
+}
+
 // Outcome of a file operation that another process can hold up for a moment.
 enum file_status {
     FILE_OK,
@@ -28,6 +41,9 @@ enum file_status {
     // A replace in place failed part-way and could not put the old bytes
     // back: the temporary file holds the only complete new content.
     FILE_TEMP_KEPT,
+    // The replace is done, but flushing it to stable storage failed: see
+    // the sys_error.
+    FILE_UNFLUSHED,
 };
 
 enum resolver_result {
@@ -62,14 +78,19 @@ struct qh_system {
     file_status (*create_temp)(const char *tmp, const char *target, qh_file **file, sys_error *err);
     // Opens the hosts file to read it (a load, or a save checking what it is
     // about to replace); a FIFO, device or folder fails as "not a regular
-    // file", without waiting for a writer.
+    // file", without waiting for a writer. FILE_BUSY: another process holds
+    // it for a moment (a save writing it in place, a scanner on Windows).
     file_status (*open_current)(const char *path, qh_file **file, sys_error *err);
     // FILE_OK when `path` can be opened for exclusive writing (opened and
     // closed again); FILE_FAILED when it must be left alone.
     file_status (*probe)(const char *path, sys_error *err);
+    // The identity of the file at `path`, following links: FILE_OK,
+    // FILE_ABSENT, or FILE_FAILED when it cannot be looked at.
+    file_status (*file_identity)(const char *path, file_id *id, sys_error *err);
     // Makes a done replace survive a power cut: flushes the folder that holds
-    // `target`. Null where the replace is durable by itself.
-    void (*flush_folder)(const char *target);
+    // `target`; 0, or -1 when the flush failed. Null where the replace is
+    // durable by itself.
+    int (*flush_folder)(const char *target, sys_error *err);
 
     // A clock that only moves forward, in milliseconds, and a pause.
     long long (*clock_ms)();
@@ -92,8 +113,10 @@ struct qh_file_methods {
     long long (*read_some)(qh_file *file, void *data, std::size_t size, sys_error *err);
     // Puts the synced temporary file `file`, named `tmp`, in the place of
     // `target` in one step; the file stays open (and locked) until `close`.
+    // Fails when `tmp` no longer names `file`.
     file_status (*replace)(qh_file *file, const char *tmp, const char *target, sys_error *err);
-    // Removes the temporary file `tmp`, still holding it, then closes it.
+    // Removes the temporary file `tmp` when that name still leads to
+    // `file`, still holding it, then closes it.
     void (*discard)(qh_file *file, const char *tmp);
     void (*close)(qh_file *file);
 };

@@ -24,6 +24,7 @@ int s_pass_cap;
 
 char s_loaded_path[k_path_size];
 loaded_file s_loaded = {NEVER_LOADED, 0, 0};
+file_place s_loaded_place;
 
 char s_json[k_json_size];
 

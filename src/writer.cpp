@@ -5,14 +5,15 @@
 //  2. create "<file>.tmp" afresh, never through what was at that name; the
 //     open temporary file is the save's lock, so that saves of one file from
 //     several processes follow one another (save_lock.h on each side);
-//  3. under that lock, check that the file still holds what the last load
-//     read (or is still absent);
-//  4. write every record, then every passthrough line, and flush the
+//  3. write every record, then every passthrough line, and flush the
 //     temporary file to stable storage;
-//  5. wait while another program holds the file open for a moment, then
-//     put the temporary file in its place in one step, so that there is
+//  4. wait while another program holds the file open for a moment;
+//  5. under the lock, check that the file still holds what the last load
+//     read (or is still absent), as late as can be, so that a change by a
+//     writer that takes no lock has the least time to slip in unseen;
+//  6. put the temporary file in its place in one step, so that there is
 //     never a moment without a hosts file;
-//  6. flush the folder, so that the new name survives a power cut, and
+//  7. flush the folder, so that the new name survives a power cut, and
 //     only then let go of the lock.
 #include <cstdio>
 #include <cstring>
@@ -20,50 +21,12 @@
 #include "hooks.h"
 #include "hosts_internal.h"
 #include "last_load.h"
+#include "patience.h"
 
 namespace {
 
-// How long a save waits for another save of the same file, and, in all, for
-// other programs holding the file open for a moment (virus scanners, the
-// search indexer).
+// How long a save waits for another save of the same file.
 const int k_other_save_wait_ms = 2000;
-const int k_holder_wait_ms = 1000;
-const int k_longest_pause_ms = 50;
-
-// Pauses that grow from 2 ms until a budget, counted from the first pause,
-// is spent; nothing is timed when nothing has to wait.
-class patience {
-public:
-    patience(const qh_system *os, int budget_ms) : os_(os), budget_ms_(budget_ms) {}
-
-    // Pauses and returns true, or returns false once the budget is spent.
-    bool wait() {
-        const long long now = os_->clock_ms();
-        if (deadline_ < 0)
-            deadline_ = now + budget_ms_;
-        if (now >= deadline_)
-            return false;
-        const long long left = deadline_ - now;
-        os_->sleep_ms(left < pause_ms_ ? static_cast<int>(left) : pause_ms_);
-        pause_ms_ = pause_ms_ * 2 < k_longest_pause_ms ? pause_ms_ * 2 : k_longest_pause_ms;
-        return true;
-    }
-
-private:
-    const qh_system *os_;
-    int budget_ms_;
-    long long deadline_ = -1;
-    int pause_ms_ = 2;
-};
-
-// Repeats `step` while another process holds the file and patience lasts.
-template <typename Step>
-file_status while_busy(patience &wait, Step step) {
-    file_status status;
-    while ((status = step()) == FILE_BUSY && wait.wait()) {
-    }
-    return status;
-}
 
 // Collects output lines so that the file is written in large blocks.
 class output {
@@ -196,18 +159,7 @@ QH_EXPORT int QH_CALL hosts_save(void) noexcept {
         set_err("cannot open %s for writing: %s", tmp, err.text);
         return -1;
     }
-    patience holders(os, k_holder_wait_ms);
     const bool checked = seen.outcome != NEVER_LOADED;
-    const check_result check = checked ? check_unchanged(path, seen, holders, &err) : UNCHANGED;
-    if (check != UNCHANGED) {
-        files->discard(file, tmp);
-        if (check == CHANGED)
-            set_err("%s changed since it was loaded", chosen);
-        else
-            set_err(check == CANNOT_OPEN ? "cannot open %s: %s" : "cannot read %s: %s", path,
-                    err.text);
-        return -1;
-    }
     content_hash written;
     output out(file, checked ? &written : nullptr);
     if (!put_all(out)) {
@@ -223,24 +175,43 @@ QH_EXPORT int QH_CALL hosts_save(void) noexcept {
     // The old file is replaced only when it is absent or nobody else holds
     // it open; the replace itself is a single step, so there is never a
     // moment without a hosts file.
+    patience holders(os, k_holder_wait_ms);
     file_status replaced = while_busy(holders, [&] { return os->probe(path, &err); });
-    if (replaced == FILE_OK || replaced == FILE_ABSENT)
+    if (replaced == FILE_OK || replaced == FILE_ABSENT) {
+        const check_result check = checked ? check_unchanged(path, seen, holders, &err) : UNCHANGED;
+        if (check != UNCHANGED) {
+            files->discard(file, tmp);
+            if (check == CHANGED)
+                set_err("%s changed since it was loaded", chosen);
+            else
+                set_err(check == CANNOT_OPEN ? "cannot open %s: %s" : "cannot read %s: %s", path,
+                        err.text);
+            return -1;
+        }
         replaced = while_busy(holders, [&] { return files->replace(file, tmp, path, &err); });
+    }
     if (replaced == FILE_TEMP_KEPT) {
         files->close(file);
         set_err("rename %s -> %s failed: %s; the new content is kept in %s", tmp, path, err.text,
                 tmp);
         return -1;
     }
-    if (replaced != FILE_OK) {
+    if (replaced != FILE_OK && replaced != FILE_UNFLUSHED) {
         files->discard(file, tmp);
         set_err("rename %s -> %s failed: %s", tmp, path, err.text);
         return -1;
     }
-    if (os->flush_folder != nullptr)
-        os->flush_folder(path);
+    if (replaced == FILE_OK && os->flush_folder != nullptr && os->flush_folder(path, &err) != 0)
+        replaced = FILE_UNFLUSHED;
     files->close(file);
     if (checked)
-        remember_saved(written);
+        remember_saved(chosen, written);
+    if (replaced == FILE_UNFLUSHED) {
+        set_err(
+            "%s was replaced but flushing it to disk failed: %s; the change may not survive a "
+            "crash",
+            path, err.text);
+        return -1;
+    }
     return 1;
 }

@@ -1,5 +1,6 @@
 // Saving in place, for a hosts file that cannot be renamed over.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,8 +43,19 @@ int write_at(int fd, const char *data, std::size_t size, off_t offset, sys_error
     return transfer_all_at(fd, data, size, offset, calls().write_at, err);
 }
 
-// Copies the whole of `in` to the start of `out` and cuts `out` to that size.
-int copy_over(int in, std::size_t size, int out, sys_error *err) {
+// Sets `out`'s mode bits to `mode` where the writes cleared some, and
+// flushes the file.
+int finish(int out, mode_t mode, sys_error *err) {
+    struct stat now;
+    if (::fstat(out, &now) != 0 || ((now.st_mode & 07777) != mode && ::fchmod(out, mode) != 0) ||
+        ::fsync(out) != 0)
+        return fail(err);
+    return 0;
+}
+
+// Copies the whole of `in` to the start of `out`, cuts `out` to that size
+// and gives it `mode` again.
+int copy_over(int in, std::size_t size, int out, mode_t mode, sys_error *err) {
     char buf[64 * 1024];
     for (std::size_t done = 0; done < size;) {
         std::size_t chunk = size - done < sizeof buf ? size - done : sizeof buf;
@@ -53,17 +65,17 @@ int copy_over(int in, std::size_t size, int out, sys_error *err) {
             return -1;
         done += chunk;
     }
-    if (::ftruncate(out, static_cast<off_t>(size)) != 0 || ::fsync(out) != 0)
+    if (::ftruncate(out, static_cast<off_t>(size)) != 0)
         return fail(err);
-    return 0;
+    return finish(out, mode, err);
 }
 
-int put_back(int out, const char *old, std::size_t size, sys_error *err) {
+int put_back(int out, const char *old, std::size_t size, mode_t mode, sys_error *err) {
     if (write_at(out, old, size, 0, err) != 0)
         return -1;
-    if (::ftruncate(out, static_cast<off_t>(size)) != 0 || ::fsync(out) != 0)
+    if (::ftruncate(out, static_cast<off_t>(size)) != 0)
         return fail(err);
-    return 0;
+    return finish(out, mode, err);
 }
 
 file_status restore_failed(const char *reason, sys_error *err) {
@@ -75,7 +87,10 @@ file_status restore_failed(const char *reason, sys_error *err) {
 
 // With both files open: the old bytes are kept in memory, the room for the
 // new content is taken before the first old byte changes, and after a
-// failure part-way the old bytes are written back.
+// failure part-way the old bytes are written back. The room is taken
+// without lengthening the file, so that a reader meanwhile never sees it
+// grown with zeros; where the file system cannot do that, a full disk shows
+// at the first write that fails, and the old bytes go back.
 file_status overwrite_from(int in, int out, sys_error *err) {
     struct stat new_st;
     struct stat old_st;
@@ -85,6 +100,7 @@ file_status overwrite_from(int in, int out, sys_error *err) {
     }
     std::size_t new_size = static_cast<std::size_t>(new_st.st_size);
     std::size_t old_size = static_cast<std::size_t>(old_st.st_size);
+    const mode_t mode = old_st.st_mode & 07777;
     heap_buffer old(old_size);
     if (old.get() == nullptr) {
         describe(ENOMEM, err);
@@ -94,18 +110,15 @@ file_status overwrite_from(int in, int out, sys_error *err) {
         return FILE_FAILED;
     if (new_size > old_size) {
         int code = calls().reserve(out, static_cast<off_t>(new_size));
-        if (code != 0) {
+        if (code != 0 && code != EOPNOTSUPP) {
             describe(code, err);
-            // A reservation that failed part-way may have lengthened the file.
-            if (::ftruncate(out, static_cast<off_t>(old_size)) == 0)
-                return FILE_FAILED;
-            return restore_failed(std::strerror(errno), err);
+            return FILE_FAILED;
         }
     }
-    if (copy_over(in, new_size, out, err) == 0)
+    if (copy_over(in, new_size, out, mode, err) == 0)
         return FILE_OK;
     sys_error restore{};
-    if (put_back(out, old.get(), old_size, &restore) == 0)
+    if (put_back(out, old.get(), old_size, mode, &restore) == 0)
         return FILE_FAILED;
     return restore_failed(restore.text, err);
 }
@@ -114,22 +127,29 @@ file_status overwrite_from(int in, int out, sys_error *err) {
 
 // When the hosts file is a mount point (a container's bind-mounted
 // /etc/hosts) it cannot be renamed over; copying in place is the only way,
-// and the one case where a crash mid-copy can leave a partial file.
-file_status overwrite_in_place(const char *tmp, const char *target, sys_error *err) {
-    int in = ::open(tmp, O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
-        fail(err);
-        return FILE_FAILED;
-    }
+// and the one case where a crash mid-copy can leave a partial file. The
+// exclusive lock keeps this library's loads out while the copy runs (they
+// take a shared one); other readers can see the new bytes followed by the
+// rest of the old ones.
+file_status overwrite_in_place(int in, const char *target, sys_error *err) {
     // Read and write: the old bytes are read from the same descriptor.
-    int out = ::open(target, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    int out = ::open(target, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (out < 0) {
         fail(err);
-        ::close(in);
         return FILE_FAILED;
     }
-    file_status result = overwrite_from(in, out, err);
-    ::close(in);
+    struct stat st;
+    file_status result = FILE_FAILED;
+    if (::fstat(out, &st) != 0) {
+        fail(err);
+    } else if (!S_ISREG(st.st_mode)) {
+        say("not a regular file", err);
+    } else if (::flock(out, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        describe(EWOULDBLOCK, err);
+        result = FILE_BUSY;
+    } else {
+        result = overwrite_from(in, out, err);
+    }
     ::close(out);
     return result;
 }

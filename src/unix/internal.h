@@ -41,9 +41,12 @@ void parent_dir(const char *path, char (&dir)[k_path_size]);
 
 // file.cpp
 bool same_file(const struct stat &a, const struct stat &b);
+// Whether `name` (not followed) still leads to the open file `fd`.
+bool still_named(const char *name, int fd);
+file_status file_identity(const char *path, file_id *id, sys_error *err);
 file_status open_current(const char *path, qh_file **file, sys_error *err);
 file_status probe(const char *path, sys_error *err);
-void flush_folder(const char *target);
+int flush_folder(const char *target, sys_error *err);
 int write_all(qh_file *file, const void *data, std::size_t size, sys_error *err);
 int sync(qh_file *file, sys_error *err);
 long long read_some(qh_file *file, void *data, std::size_t size, sys_error *err);
@@ -54,10 +57,10 @@ void close(qh_file *file);
 // beyond its bytes.
 int copy_metadata(const char *target, int to, sys_error *err);
 
-// in_place.cpp: copies `tmp` over `target` in place and flushes it; used
-// when `target` cannot be renamed over. On FILE_FAILED `target` holds its
-// old bytes.
-file_status overwrite_in_place(const char *tmp, const char *target, sys_error *err);
+// in_place.cpp: copies the whole of the open file `in` over `target` in
+// place and flushes it; used when `target` cannot be renamed over. On
+// FILE_FAILED and FILE_BUSY `target` holds its old bytes.
+file_status overwrite_in_place(int in, const char *target, sys_error *err);
 
 // clock.cpp
 long long clock_ms();

@@ -69,7 +69,9 @@ int copy_xattrs(int from, int to, sys_error *err) {
 // Gives the new file what the old one had beyond its bytes: owner and group
 // (as root), extended attributes (SELinux label, ACLs) and mode bits with
 // set-user-ID and set-group-ID. The owner goes first because a change of
-// owner clears those two bits.
+// owner clears those two bits; a write by anyone but root clears them too,
+// so the mode bits are set once more after the last write (file.cpp,
+// in_place.cpp).
 int copy_metadata(const char *target, int to, sys_error *err) {
     int from = ::open(target, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (from < 0)

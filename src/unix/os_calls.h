@@ -8,10 +8,14 @@
 #include <cstddef>
 
 struct os_calls {
-    // posix_fallocate from the start of the file: 0 or an errno value.
+    // Takes room on the disk for the first `size` bytes of the file without
+    // changing its length: 0 or an errno value, EOPNOTSUPP where the file
+    // system cannot.
     int (*reserve)(int fd, off_t size);
     ssize_t (*write_at)(int fd, const void *data, std::size_t size, off_t offset);
     int (*set_xattr)(int fd, const char *name, const void *value, std::size_t size);
+    // fsync of the folder that holds a replaced file.
+    int (*sync_folder)(int fd);
 };
 
 #endif

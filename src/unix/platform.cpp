@@ -4,6 +4,8 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "internal.h"
 #include "save_lock.h"
 
@@ -13,6 +15,7 @@ const qh_system native_system = {
     .create_temp = platform::create_temp,
     .open_current = platform::open_current,
     .probe = platform::probe,
+    .file_identity = platform::file_identity,
     .flush_folder = platform::flush_folder,
     .clock_ms = platform::clock_ms,
     .sleep_ms = platform::sleep_ms,
@@ -30,9 +33,18 @@ const qh_file_methods native_file_methods = {
     .close = platform::close,
 };
 
+namespace {
+
+int reserve_keeping_size(int fd, off_t size) {
+    return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
 const os_calls native_os_calls = {
-    .reserve = [](int fd, off_t size) { return ::posix_fallocate(fd, 0, size); },
+    .reserve = reserve_keeping_size,
     .write_at = ::pwrite,
     .set_xattr = [](int fd, const char *name, const void *value,
                     std::size_t size) { return ::fsetxattr(fd, name, value, size, 0); },
+    .sync_folder = ::fsync,
 };

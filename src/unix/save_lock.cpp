@@ -6,16 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace platform {
 
 namespace {
-
-bool still_named(const char *name, int fd) {
-    struct stat by_name;
-    struct stat by_fd;
-    return ::lstat(name, &by_name) == 0 && ::fstat(fd, &by_fd) == 0 && same_file(by_name, by_fd);
-}
 
 file_status lock_status(int fd, sys_error *err) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
@@ -25,17 +21,27 @@ file_status lock_status(int fd, sys_error *err) {
     return failed(err);
 }
 
+// What stands in the way at `tmp`, in words that name it: errno's text
+// alone would read as a failure to create the file.
+file_status obstacle(const char *what, const char *tmp, sys_error *err) {
+    std::snprintf(err->text, sizeof err->text, "%s %s: %s", what, tmp, std::strerror(errno));
+    return FILE_FAILED;
+}
+
+bool unlink_failed(const char *tmp) {
+    return ::unlink(tmp) != 0 && errno != ENOENT;
+}
+
 file_status clear_unlockable(const char *tmp, const struct stat &seen, sys_error *err) {
     char dir[k_path_size];
     parent_dir(tmp, dir);
     int dir_fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir_fd < 0)
-        return failed(err);
+        return obstacle("cannot lock the folder of the existing", tmp, err);
     file_status status = lock_status(dir_fd, err);
     struct stat now;
-    if (status == FILE_OK && ::lstat(tmp, &now) == 0 && same_file(now, seen) &&
-        ::unlink(tmp) != 0 && errno != ENOENT)
-        status = failed(err);
+    if (status == FILE_OK && ::lstat(tmp, &now) == 0 && same_file(now, seen) && unlink_failed(tmp))
+        status = obstacle("cannot remove the existing", tmp, err);
     ::close(dir_fd);
     return status;
 }
@@ -44,9 +50,9 @@ file_status clear_unlockable(const char *tmp, const struct stat &seen, sys_error
 file_status clear_stale(const char *tmp, sys_error *err) {
     struct stat seen;
     if (::lstat(tmp, &seen) != 0)
-        return errno == ENOENT ? FILE_OK : failed(err);
+        return errno == ENOENT ? FILE_OK : obstacle("cannot look at the existing", tmp, err);
     if (S_ISDIR(seen.st_mode)) {
-        describe(EISDIR, err);
+        std::snprintf(err->text, sizeof err->text, "%s is a directory", tmp);
         return FILE_FAILED;
     }
     if (!S_ISREG(seen.st_mode))
@@ -54,11 +60,14 @@ file_status clear_stale(const char *tmp, sys_error *err) {
     // Opened to read, never to write: a planted hard link's other name
     // keeps its content whatever happens here.
     int fd = ::open(tmp, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT || errno == ELOOP ? FILE_OK : failed(err);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ELOOP)
+            return FILE_OK;
+        return obstacle("cannot open the existing", tmp, err);
+    }
     file_status status = lock_status(fd, err);
-    if (status == FILE_OK && still_named(tmp, fd) && ::unlink(tmp) != 0 && errno != ENOENT)
-        status = failed(err);
+    if (status == FILE_OK && still_named(tmp, fd) && unlink_failed(tmp))
+        status = obstacle("cannot remove the existing", tmp, err);
     ::close(fd);
     return status;
 }
@@ -71,8 +80,10 @@ file_status create_temp(const char *tmp, const char *target, qh_file **file, sys
     // A few rounds cover the races with other savers clearing the name;
     // beyond that another save is plainly at work, and the caller waits.
     for (int round = 0; round < 8; ++round) {
-        int fd = ::open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        has_old ? 0600 : 0644);
+        // Read and write: a copy in place reads the new content back
+        // through this descriptor, never through the name.
+        int fd =
+            ::open(tmp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, has_old ? 0600 : 0644);
         if (fd < 0) {
             if (errno != EEXIST)
                 return failed(err);
@@ -106,7 +117,8 @@ file_status create_temp(const char *tmp, const char *target, qh_file **file, sys
 }
 
 void discard(qh_file *file, const char *tmp) {
-    ::unlink(tmp);
+    if (still_named(tmp, as_fd(file)))
+        ::unlink(tmp);
     ::close(as_fd(file));
 }
 

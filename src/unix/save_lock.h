@@ -35,7 +35,8 @@ namespace platform {
 // Creates `tmp` and takes its lock; the new file has `target`'s owner,
 // mode and extended attributes when `target` exists.
 file_status create_temp(const char *tmp, const char *target, qh_file **file, sys_error *err);
-// Removes the temporary file, still holding it, then closes it.
+// Removes the temporary file when the name still leads to it, still
+// holding it, then closes it.
 void discard(qh_file *file, const char *tmp);
 
 }  // namespace platform

@@ -75,6 +75,7 @@ file_status rename_open_file(HANDLE handle, const char *target, sys_error *err);
 void delete_open_file(HANDLE handle);
 file_status open_current(const char *path, qh_file **file, sys_error *err);
 file_status probe(const char *path, sys_error *err);
+file_status file_identity(const char *path, file_id *id, sys_error *err);
 int write_all(qh_file *file, const void *data, std::size_t size, sys_error *err);
 int sync(qh_file *file, sys_error *err);
 long long read_some(qh_file *file, void *data, std::size_t size, sys_error *err);

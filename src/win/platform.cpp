@@ -10,6 +10,7 @@ const qh_system native_system = {
     .create_temp = platform::create_temp,
     .open_current = platform::open_current,
     .probe = platform::probe,
+    .file_identity = platform::file_identity,
     .flush_folder = nullptr,  // the rename through the handle is flushed by the replace itself
     .clock_ms = platform::clock_ms,
     .sleep_ms = platform::sleep_ms,

@@ -8,11 +8,17 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #endif
 
 #include "hooks.h"
 #include "hosts_internal.h"
 #include "support/test_support.h"
+#if !defined(_WIN32)
+#include "unix/os_calls.h"
+#endif
 
 using DurabilityTest = HostsTest;
 using Lines = std::vector<std::string>;
@@ -38,9 +44,9 @@ file_status recorded_replace(qh_file *file, const char *tmp, const char *target,
     return native_file_methods.replace(file, tmp, target, err);
 }
 
-void recorded_flush_folder(const char *target) {
+int recorded_flush_folder(const char *target, sys_error *err) {
     steps.push_back(std::string("flush folder of ") + target);
-    native_system.flush_folder(target);
+    return native_system.flush_folder(target, err);
 }
 
 }  // namespace
@@ -132,5 +138,49 @@ TEST_F(DurabilityTest, SystemCallsFlushTheNewFileBeforeItsRenameAndTheFolderAfte
     }
     EXPECT_TRUE(data_flushed_before_rename);
     EXPECT_TRUE(folder_flushed_after_rename);
+}
+
+namespace {
+
+int folder_error;
+
+int failing_folder_sync(int) {
+    errno = folder_error;
+    return -1;
+}
+
+}  // namespace
+
+// The rename is done but the folder cannot be flushed: the new file is in
+// place and remembered as saved, but the save says it may not survive a
+// crash. A file system that cannot flush a folder at all is no failure.
+TEST_F(DurabilityTest, FolderThatCannotBeFlushedFailsTheSave) {
+    const struct {
+        int error;
+        int rc;
+    } cases[] = {{EIO, -1}, {ENOSPC, -1}, {EINVAL, 1}, {ENOTSUP, 1}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::strerror(c.error));
+        load_text("1.1.1.1 old\n");
+        ASSERT_GE(hosts_add("2.2.2.2", "new", nullptr), 0);
+        os_calls failing = native_os_calls;
+        failing.sync_folder = failing_folder_sync;
+        folder_error = c.error;
+        s_hooks.os = &failing;
+        const int rc = hosts_save();
+        restore_native_hooks();
+
+        EXPECT_EQ(rc, c.rc);
+        EXPECT_EQ(hosts_last_error(), c.rc == 1 ? std::string()
+                                                : hosts +
+                                                      " was replaced but flushing it to disk "
+                                                      "failed: " +
+                                                      std::strerror(c.error) +
+                                                      "; the change may not survive a crash");
+        EXPECT_EQ(read_bytes(hosts), "1.1.1.1 old\n2.2.2.2 new\n");
+        EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+        ASSERT_GE(hosts_add("3.3.3.3", "next", nullptr), 0);
+        EXPECT_EQ(hosts_save(), 1) << hosts_last_error();
+    }
 }
 #endif

@@ -9,6 +9,7 @@
 #include "hooks.h"
 #include "hosts_internal.h"
 #include "last_load.h"
+#include "support/os_support.h"
 #include "support/test_support.h"
 
 namespace {
@@ -130,6 +131,130 @@ TEST_F(ChangeTest, PathNeverLoadedSavesAsBefore) {
     ASSERT_EQ(hosts_set_path(hosts.c_str()), 1);
     EXPECT_EQ(hosts_save(), -1);
     EXPECT_EQ(hosts_last_error(), hosts + " changed since it was loaded");
+}
+
+namespace {
+
+// Makes `dir` the current folder for as long as it lives.
+class in_folder {
+public:
+    explicit in_folder(const fs::path &dir) : before_(fs::current_path()) { fs::current_path(dir); }
+    ~in_folder() { fs::current_path(before_); }
+    in_folder(const in_folder &) = delete;
+    in_folder &operator=(const in_folder &) = delete;
+
+private:
+    fs::path before_;
+};
+
+}  // namespace
+
+// The guards belong to the file, not to the spelling of its path: a load
+// through one spelling and a save through another are checked the same way
+// as through one. Each guard is shown refusing, and letting an unchanged
+// file be saved.
+TEST_F(ChangeTest, GuardsHoldForEverySpellingOfTheFile) {
+    ASSERT_TRUE(fs::create_directory(dir.file("sub")));
+#if defined(_WIN32)
+    // Under wine a link that the host system makes reads as a file of its
+    // own, and Windows makes links only when elevated: links are tested on
+    // Linux.
+    const bool has_link = false;
+#else
+    const bool has_link = plant_link(hosts, dir.file("link"), true);
+#endif
+    const in_folder here(dir.path());
+    const struct {
+        const char *load;
+        std::string save;
+        bool needs_link;
+    } spellings[] = {
+        {"hosts", "./hosts", false},      {"./hosts", hosts, false},
+        {"hosts", "sub/../hosts", false}, {"sub/../hosts", "hosts", false},
+        {"hosts", "link", true},          {"link", hosts, true},
+    };
+    const std::string old_text = k_old;
+    const char utf16_line[] = "1\0.\0001\0.\0001\0.\0001\0 \0a\0\n\0";
+    const std::string utf16(utf16_line, sizeof utf16_line - 1);
+    const struct {
+        const char *what;
+        const std::string *at_load;  // null: absent
+        int load_rc;
+        std::string meddled;  // "": left alone
+        const char *error;    // null: the save goes through
+    } guards[] = {
+        {"unchanged", &old_text, 1, "", nullptr},
+        {"still absent", nullptr, 1, "", nullptr},
+        {"appended since the load", &old_text, 1, old_text + "5.5.5.5 other\n",
+         " changed since it was loaded"},
+        {"created since an absent load", nullptr, 1, "5.5.5.5 other\n",
+         " changed since it was loaded"},
+        {"last load failed", &utf16, -1, "", ": its last load failed"},
+    };
+    for (const auto &spelling : spellings) {
+        if (spelling.needs_link && !has_link)
+            continue;
+        for (const auto &guard : guards) {
+            SCOPED_TRACE(std::string(spelling.load) + " then " + spelling.save + ": " + guard.what);
+            fs::remove(hosts);
+            if (guard.at_load != nullptr)
+                write_bytes(hosts, *guard.at_load);
+            ASSERT_EQ(hosts_set_path(spelling.load), 1);
+            ASSERT_EQ(hosts_load(), guard.load_rc) << hosts_last_error();
+            if (!guard.meddled.empty())
+                write_bytes(hosts, guard.meddled);
+            const std::string before = fs::exists(hosts) ? read_bytes(hosts) : "(absent)";
+            ASSERT_EQ(hosts_set_path(spelling.save.c_str()), 1);
+            ASSERT_GE(hosts_add("9.9.9.9", "mine", nullptr), 0);
+            const int rc = hosts_save();
+            if (guard.error == nullptr) {
+                EXPECT_EQ(rc, 1) << hosts_last_error();
+                EXPECT_NE(read_bytes(hosts).find("9.9.9.9 mine\n"), std::string::npos);
+                continue;
+            }
+            EXPECT_EQ(rc, -1);
+            const std::string error = hosts_last_error();
+            if (guard.load_rc == -1)
+                EXPECT_EQ(error, "not replacing " + spelling.save + guard.error);
+            else
+                EXPECT_EQ(error, spelling.save + guard.error);
+            EXPECT_EQ(read_bytes(hosts), before);
+            EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+        }
+    }
+    ASSERT_EQ(hosts_set_path(hosts.c_str()), 1);
+}
+
+namespace {
+
+std::string meddled_hosts;
+
+// Another program appends a line while the save writes and flushes its
+// temporary file.
+int sync_while_another_appends(qh_file *file, sys_error *err) {
+    write_bytes(meddled_hosts, read_bytes(meddled_hosts) + "10.0.0.9 appended.by.vpn\n");
+    return native_file_methods.sync(file, err);
+}
+
+}  // namespace
+
+// The check runs after the temporary file is written and flushed, just
+// before the replace: a change made while the save writes is caught, not
+// overwritten.
+TEST_F(ChangeTest, ChangeWhileTheSaveWritesIsCaught) {
+    load_text(k_old);
+    ASSERT_GE(hosts_add("9.9.9.9", "mine", nullptr), 0);
+    meddled_hosts = hosts;
+    qh_file_methods meddling = native_file_methods;
+    meddling.sync = sync_while_another_appends;
+    s_hooks.files = &meddling;
+    const int rc = hosts_save();
+    restore_native_hooks();
+
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(hosts_last_error(), hosts + " changed since it was loaded");
+    EXPECT_EQ(read_bytes(hosts), std::string(k_old) + "10.0.0.9 appended.by.vpn\n");
+    EXPECT_FALSE(fs::exists(hosts + ".tmp"));
 }
 
 TEST_F(ChangeTest, SaveAfterAFailedLoadIsRefusedUntilALoadWorks) {
@@ -312,5 +437,40 @@ TEST_F(WaitTest, SystemClockCountsMilliseconds) {
             EXPECT_GE(counted, ms_between(b, c) - 1) << "a pause of " << pause << " ms";
             EXPECT_LE(counted, ms_between(a, d) + 1) << "a pause of " << pause << " ms";
         }
+    }
+}
+
+// A load meets the file held for a moment (a save replacing it on Windows,
+// writing it in place on Linux): it waits with the same growing pauses as a
+// save, about a second in all, then fails as before.
+TEST_F(WaitTest, LoadWaitsForAFileHeldForAMoment) {
+    const struct {
+        long long held_ms;
+        int rc;
+    } cases[] = {{300, 1}, {5000, -1}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.held_ms);
+        write_bytes(hosts, k_old);
+        slow = native_system;
+        slow.clock_ms = fake_clock;
+        slow.sleep_ms = fake_sleep;
+        slow.open_current = held_open;
+        fake_now_ms = 1000000;
+        busy_until_ms = fake_now_ms + c.held_ms;
+        pauses.clear();
+        s_hooks.system = &slow;
+        const int rc = hosts_load();
+        restore_native_hooks();
+
+        EXPECT_EQ(rc, c.rc) << hosts_last_error();
+        const int waited = total(pauses);
+        if (c.rc == 1) {
+            EXPECT_EQ(records_json(), std::vector<std::string>{json("1.1.1.1", "a", 1)});
+            EXPECT_TRUE(waited >= c.held_ms && waited < c.held_ms + 50) << waited << " ms";
+        } else {
+            EXPECT_EQ(hosts_last_error(), "cannot open " + hosts + ": held");
+            EXPECT_EQ(waited, 1000);
+        }
+        EXPECT_LT(pauses.front(), pauses.back()) << "the pauses do not grow";
     }
 }

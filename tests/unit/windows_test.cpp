@@ -4,13 +4,18 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
+#include <fstream>
 #include <functional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 
+#include "helpers/stress_content.h"
 #include "hooks.h"
 #include "hosts_internal.h"
+#include "last_load.h"
 #include "support/os_support.h"
 #include "support/test_support.h"
 #include "win/internal.h"
@@ -436,6 +441,92 @@ TEST_F(WindowsTest, LongPathsLoadAndSave) {
 
 namespace {
 
+BOOL WINAPI failing_flush(HANDLE) {
+    SetLastError(ERROR_IO_DEVICE);
+    return FALSE;
+}
+
+}  // namespace
+
+// The rename is done but its flush fails: the new file is in place and
+// remembered as saved, but the save says it may not survive a crash.
+TEST_F(WindowsTest, FailedFlushAfterTheReplaceFailsTheSave) {
+    load_text("1.1.1.1 old\n");
+    ASSERT_GE(hosts_add("2.2.2.2", "new", nullptr), 0);
+    os_calls failing = native_os_calls;
+    failing.flush_file_buffers = failing_flush;
+    s_hooks.os = &failing;
+    const int rc = hosts_save();
+    restore_native_hooks();
+
+    sys_error reason{};
+    platform::describe(ERROR_IO_DEVICE, &reason);
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(hosts_last_error(), hosts + " was replaced but flushing it to disk failed: " +
+                                      reason.text + "; the change may not survive a crash");
+    EXPECT_EQ(read_bytes(hosts), "1.1.1.1 old\n2.2.2.2 new\n");
+    EXPECT_FALSE(fs::exists(hosts + ".tmp"));
+    ASSERT_GE(hosts_add("3.3.3.3", "next", nullptr), 0);
+    EXPECT_EQ(hosts_save(), 1) << hosts_last_error();
+}
+
+// Another process saves over and over while this one loads: no load fails,
+// though each save holds the file for a moment. The run lasts about a
+// hundred of this machine's saves.
+TEST_F(WindowsTest, LoadsDuringSavesNeverFail) {
+    write_bytes(hosts, stress_start_file());
+    long long start = now_ms();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(hosts_load(), 1) << hosts_last_error();
+        ASSERT_GE(hosts_add("10.9.9.9", "measure.test", nullptr), 0);
+        ASSERT_EQ(hosts_save(), 1) << hosts_last_error();
+    }
+    const long long save_ms = (now_ms() - start) / 3 + 1;
+    const long long run_ms = std::min(std::max(100 * save_ms, 2000LL), 6000LL);
+    write_bytes(hosts, stress_start_file());
+    forget_load();
+
+    const std::string go = dir.file("go"), stop = dir.file("stop"), result = dir.file("saver");
+    child_process *saver =
+        start_child(program_file("qh_save_worker"), {"save", hosts, "0", go, stop, result});
+    ASSERT_NE(saver, nullptr);
+    wait_for_file(result + ".started");
+    if (HasFatalFailure()) {
+        kill_child(saver);
+        wait_child(saver);
+        return;
+    }
+    write_bytes(go, "1");
+    int loads = 0, failed = 0;
+    std::string first_failure;
+    start = now_ms();
+    while (now_ms() - start < run_ms) {
+        ++loads;
+        if (hosts_load() != 1) {
+            ++failed;
+            if (first_failure.empty())
+                first_failure = hosts_last_error();
+        }
+    }
+    write_bytes(stop, "1");
+    wait_child(saver);
+    int saves = 0, saved = 0;
+    std::ifstream lines(result);
+    for (std::string line; std::getline(lines, line);) {
+        int round = 0, rc = 0;
+        std::istringstream(line) >> round >> rc;
+        ++saves;
+        saved += rc == 1;
+    }
+    std::printf("%lld ms: %d loads, %d failed; %d saves beside them, %d saved\n", run_ms, loads,
+                failed, saves, saved);
+    RecordProperty("failed_loads", failed);
+    EXPECT_EQ(failed, 0) << "first failure: " << first_failure;
+    EXPECT_GT(saved, 0) << "no save ran beside the loads: nothing was tested";
+}
+
+namespace {
+
 DWORD rename_refusal;
 
 // Refuses the rename that puts the temporary file in place, as a scanner
@@ -446,6 +537,50 @@ BOOL WINAPI refusing_rename(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void *i
         return FALSE;
     }
     return SetFileInformationByHandle(file, kind, info, size);
+}
+
+}  // namespace
+
+namespace {
+
+bool exists_as_anything(const std::string &path) {
+    HANDLE seen = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (seen == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(seen);
+    return true;
+}
+
+// Runs `program` of the host system on `path` (as wine names it there) and
+// waits, up to 30 s, until `path` exists or not as `exists` says; false
+// where there is no host system to ask. The Windows calls would open a
+// FIFO, and wait for its writer, to remove it.
+bool on_host(const char *program, const std::string &path, bool exists) {
+    using unix_name_fn = char *(CDECL *)(const WCHAR *);
+    auto unix_name = reinterpret_cast<unix_name_fn>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (unix_name == nullptr)
+        return false;
+    std::wstring wide(path.begin(), path.end());
+    char *unix_path = unix_name(wide.c_str());
+    if (unix_path == nullptr)
+        return false;
+    std::string command = std::string(program) + " \"" + unix_path + "\"";
+    HeapFree(GetProcessHeap(), 0, unix_path);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    const long long give_up = now_ms() + 30000;
+    while (exists_as_anything(path) != exists && now_ms() < give_up)
+        sleep_ms(10);
+    return exists_as_anything(path) == exists;
 }
 
 }  // namespace
@@ -539,4 +674,45 @@ TEST_F(WindowsTest, SaveRefusedForAccessSaysSo) {
     EXPECT_EQ(error, "cannot open " + locked_hosts +
                          ".tmp for writing: " + system_text(ERROR_ACCESS_DENIED));
     EXPECT_EQ(read_bytes(locked_hosts), "1.1.1.1 old\n");
+}
+
+// Whatever stands at PATH.tmp and cannot be renamed over makes the save fail
+// at once with words that name it, never as if another save were at work.
+TEST_F(WindowsTest, PlantedTemporaryFileThatCannotBeReplacedIsNamed) {
+    const std::string tmp = hosts + ".tmp";
+    const std::string prefix = "cannot open " + tmp + " for writing: " + tmp;
+    const struct {
+        const char *what;
+        bool (*plant)(const std::string &tmp);
+        std::string error;
+    } cases[] = {
+        {"folder", [](const std::string &t) { return CreateDirectoryA(t.c_str(), nullptr) != 0; },
+         prefix + " is a directory"},
+        {"read-only file",
+         [](const std::string &t) {
+             write_bytes(t, "planted\n");
+             return SetFileAttributesA(t.c_str(), FILE_ATTRIBUTE_READONLY) != 0;
+         },
+         prefix + " is read-only"},
+        {"FIFO made by the host system",
+         [](const std::string &t) { return on_host("/usr/bin/mkfifo", t, true); },
+         prefix + " is a pipe or a device"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        load_text("1.1.1.1 old\n");
+        if (!c.plant(tmp)) {
+            std::printf("cannot plant a %s here; case left out\n", c.what);
+            continue;
+        }
+        ASSERT_GE(hosts_add("2.2.2.2", "new", nullptr), 0);
+        const long long start = now_ms();
+        EXPECT_EQ(hosts_save(), -1);
+        const long long took = now_ms() - start;
+        EXPECT_EQ(hosts_last_error(), c.error);
+        EXPECT_LT(took, 1000) << "the save waited as if for another save";
+        EXPECT_EQ(read_bytes(hosts), "1.1.1.1 old\n");
+        SetFileAttributesA(tmp.c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_TRUE(on_host("/bin/rm -rf", tmp, false));
+    }
 }
