@@ -28,9 +28,9 @@ SYSTEM_HOSTS = "/etc/hosts"
 
 
 def load_module():
-    spec = importlib.util.spec_from_file_location("hosts_entry", MODULE)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    source = importlib.util.spec_from_file_location("hosts_entry", MODULE)
+    module = importlib.util.module_from_spec(source)
+    source.loader.exec_module(module)
     return module
 
 
