@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
+#include "backups.h"
 #include "files.h"
 #include "report.h"
-#include "text.h"
 
 const edit_calls library_edit_calls = {
     .load = hosts_load,
@@ -21,8 +21,75 @@ bool changed_since_load(const std::string &error_text) {
     return error_text.size() > k_tail.size() && error_text.ends_with(k_tail);
 }
 
-// An edit that failed: the reason, and how to get the rights it needs
-// when the system refused access.
+// The library only writes where the path points, so what it would write is
+// seen through a save into a fresh temporary file. The path in use is put
+// back afterwards.
+bool save_to_temp(const options &opts, int(QH_CALL *save)(), std::string &bytes,
+                  std::string &error) {
+    std::string temp;
+    if (!make_temp_file(temp)) {
+        error = "cannot create a temporary file";
+        return false;
+    }
+    bool ok = hosts_set_path(temp.c_str()) == 1 && save() == 1;
+    if (!ok)
+        error = hosts_last_error();
+    ok = ok && read_file(temp, bytes, error) == read_result::ok;
+    std::string ignored;
+    remove_file(temp, ignored);
+    hosts_set_path(opts.file);
+    return ok;
+}
+
+// What a dry run shows: the file the save would write.
+int preview_save(const options &opts, const edit_calls &calls) {
+    std::string bytes, error;
+    if (!save_to_temp(opts, calls.save, bytes, error))
+        return edit_failed(error);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
+        return edit_failed("cannot write output");
+    return k_exit_ok;
+}
+
+// The file as it was loaded, and whether a save rearranges it: whether its
+// bytes differ from what the library writes for the records and lines it
+// read, unchanged (entries first, other lines after them, no blank lines).
+struct layout {
+    bool rearranges = false;
+    std::string bytes;
+};
+
+bool read_layout(const options &opts, const std::string &path, layout &out, std::string &error) {
+    const read_result state = read_file(path, out.bytes, error);
+    if (state != read_result::ok)
+        return state == read_result::absent;
+    std::string unchanged;
+    if (!save_to_temp(opts, hosts_save, unchanged, error))
+        return false;
+    out.rearranges = unchanged != out.bytes;
+    return true;
+}
+
+// Keeps the file as it was in PATH.orig, once: a copy that exists stays.
+bool keep_original(const std::string &path, const layout &before, std::string &error) {
+    const std::string original = original_path(path);
+    switch (write_copy(before.bytes, original, path, false, error)) {
+        case write_result::written:
+            notice("kept " + path + " as it was in " + original +
+                   ": a save writes entries first and other lines after them, without blank "
+                   "lines (qhosts restore --original puts it back)");
+            return true;
+        case write_result::exists:
+            return true;
+        case write_result::failed:
+            error = "cannot keep " + path + " as it was in " + original + ": " + error;
+            return false;
+    }
+    return false;
+}
+
+}  // namespace
+
 int edit_failed(const std::string &error_text) {
     report(error_text);
     if (refused_access(error_text))
@@ -30,26 +97,9 @@ int edit_failed(const std::string &error_text) {
     return k_exit_failed;
 }
 
-// The library only writes where the path points, so a dry run saves into a
-// fresh temporary file instead of the real one, shows it and deletes it.
-int preview_save(const edit_calls &calls) {
-    std::string temp;
-    if (!make_temp_file(temp)) {
-        report("cannot create a temporary file for --dry-run");
-        return k_exit_failed;
-    }
-    int status = k_exit_ok;
-    if (hosts_set_path(temp.c_str()) != 1 || calls.save() != 1) {
-        status = edit_failed(calls.last_error());
-    } else if (!copy_to_stdout(temp)) {
-        report("cannot read back the temporary file " + temp);
-        status = k_exit_failed;
-    }
-    std::remove(temp.c_str());
-    return status;
+std::string hosts_path(const options &opts) {
+    return opts.file ? opts.file : system_hosts_path();
 }
-
-}  // namespace
 
 int flush_resolver(bool after_save) {
     if (hosts_flush_dns() != 1) {
@@ -72,21 +122,36 @@ int flush_resolver(bool after_save) {
 }
 
 int run_edit(const options &opts, const edit_fn &edit, const edit_calls &calls) {
+    const std::string path = hosts_path(opts);
     edit_outcome outcome;
     for (int attempt = 1;; ++attempt) {
         if (calls.load() != 1)
             return edit_failed(calls.last_error());
+        // Only a first rearranging save needs the file as it was, and a dry
+        // run says whether it would be one.
+        layout before;
+        std::string error;
+        if ((opts.dry_run || !path_exists(original_path(path))) &&
+            !read_layout(opts, path, before, error))
+            return edit_failed(error);
         outcome = edit_outcome();
-        if (!edit(outcome))
-            return k_exit_failed;
+        const int status = edit(outcome);
+        if (status != k_exit_ok)
+            return status;
         // An edit with nothing to change writes nothing: the file keeps its
         // bytes, and a dry run has no file to show.
         if (!outcome.changed)
             break;
-        if (opts.dry_run)
-            return preview_save(calls);
-        std::string error;
-        if (opts.backup && !write_backup(opts.file ? opts.file : system_hosts_path(), error))
+        if (opts.dry_run) {
+            if (before.rearranges)
+                notice("this save would rearrange " + path +
+                       ": entries first, other lines after them, without blank lines");
+            return preview_save(opts, calls);
+        }
+        if (before.rearranges && !keep_original(path, before, error))
+            return edit_failed(error);
+        std::string backup;
+        if (opts.backup && !write_dated_backup(path, opts.keep_backups, "", backup, error))
             return edit_failed(error);
         if (calls.save() == 1)
             break;
@@ -94,8 +159,10 @@ int run_edit(const options &opts, const edit_fn &edit, const edit_calls &calls) 
         if (attempt == k_edit_attempts || !changed_since_load(error))
             return edit_failed(error);
     }
-    for (const std::string &line : outcome.lines)
-        std::printf("%s\n", line.c_str());
+    if (!opts.quiet) {
+        for (const std::string &line : outcome.lines)
+            std::printf("%s\n", line.c_str());
+    }
     if (opts.flush)
         return flush_resolver(true);
     return k_exit_ok;

@@ -1,73 +1,230 @@
 #include "options.h"
 
-#include <algorithm>
-
 #include "text.h"
 
 namespace {
 
-const char k_file_equals[] = "--file=";
+const option_spec k_option_specs[] = {
+    {option_id::file, "--file", 'f', "PATH", "work on PATH instead of the system hosts file"},
+    {option_id::dry_run, "--dry-run", 'n', nullptr,
+     "print the file an edit would write and change nothing"},
+    {option_id::quiet, "--quiet", 'q', nullptr, "print no report lines and no notices"},
+    {option_id::backup, "--backup", '\0', nullptr,
+     "copy the file to PATH.bak.YYYYMMDD-HHMMSS before an edit replaces it"},
+    {option_id::keep_backups, "--keep-backups", '\0', "N",
+     "keep the newest N dated backups (default 10; 0 keeps them all)"},
+    {option_id::flush, "--flush", '\0', nullptr, "flush the DNS resolver cache after an edit"},
+    {option_id::ignore_missing, "--ignore-missing", '\0', nullptr,
+     "skip a TARGET that matches nothing (exit 0, not 3)"},
+    {option_id::help, "--help", 'h', nullptr, "show this help"},
+    {option_id::version, "--version", '\0', nullptr, "show the versions of qhosts and the library"},
+    {option_id::json, "--json", 'j', nullptr, "JSON output, one object per line"},
+    {option_id::format, "--format", '\0', "FORMAT",
+     "table (aligned, the default), json (as --json) or plain (tab-separated, no header)"},
+    {option_id::enabled, "--enabled", '\0', nullptr, "only enabled records"},
+    {option_id::disabled, "--disabled", '\0', nullptr, "only disabled records"},
+    {option_id::exact, "--exact", '\0', nullptr,
+     "PATTERN must be the whole address (by value) or the whole name"},
+    {option_id::comment, "--comment", 'c', "TEXT", "the comment of the records added"},
+    {option_id::from, "--from", '\0', "FILE", "every entry of the hosts-format FILE is a target"},
+    {option_id::original, "--original", '\0', nullptr,
+     "put back PATH.orig, the file as it was before qhosts first rearranged it"},
+};
 
-}  // namespace
-
-bool parse_options(int argc, char **argv, options &opts, std::string &error) {
-    bool literal = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (literal || arg.empty() || arg[0] != '-') {
-            opts.words.push_back({arg, false});
-        } else if (arg == "--") {
-            literal = true;
-        } else if (arg == "--file") {
-            if (i + 1 >= argc) {
-                error = "--file needs a path";
-                return false;
-            }
-            opts.file = argv[++i];
-        } else if (arg.starts_with(k_file_equals)) {
-            opts.file = argv[i] + sizeof k_file_equals - 1;
-        } else if (arg == "--dry-run") {
-            opts.dry_run = true;
-        } else if (arg == "--flush") {
-            opts.flush = true;
-        } else if (arg == "--backup") {
-            opts.backup = true;
-        } else if (arg == "--help" || arg == "-h") {
-            opts.help = true;
-        } else if (arg == "--version") {
-            opts.version = true;
-        } else {
-            opts.words.push_back({arg, true});
-        }
+const option_spec *find_long(const std::string &name) {
+    for (const option_spec &spec : k_option_specs) {
+        if (name == spec.name)
+            return &spec;
     }
-    // The library reads an empty path as "the system hosts file"; an empty
-    // --file is far more likely an unset script variable than that request.
-    if (opts.file && *opts.file == '\0') {
-        error = "--file needs a non-empty path";
+    return nullptr;
+}
+
+const option_spec *find_letter(char letter) {
+    for (const option_spec &spec : k_option_specs) {
+        if (spec.letter != '\0' && spec.letter == letter)
+            return &spec;
+    }
+    return nullptr;
+}
+
+// Takes the value of `spec`, which is `inline_value` or else the next word.
+bool take_value(const option_spec &spec, const std::string &spelling,
+                const std::optional<std::string> &inline_value, int argc, char **argv, int &i,
+                command_line &out, std::string &error) {
+    std::string value;
+    if (inline_value) {
+        value = *inline_value;
+    } else if (i + 1 < argc) {
+        value = argv[++i];
+    } else {
+        error = spelling + " needs " + spec.value_name;
         return false;
+    }
+    out.options.push_back({spec.id, spelling, value});
+    return true;
+}
+
+// "--name" or "--name=VALUE".
+bool parse_long(const std::string &arg, int argc, char **argv, int &i, command_line &out,
+                std::string &error) {
+    const std::size_t equals = arg.find('=');
+    const std::string name = arg.substr(0, equals);
+    const option_spec *spec = find_long(name);
+    if (spec == nullptr) {
+        error = "unknown option: " + name;
+        return false;
+    }
+    if (spec->value_name == nullptr) {
+        if (equals != std::string::npos) {
+            error = name + " takes no value";
+            return false;
+        }
+        out.options.push_back({spec->id, name, ""});
+        return true;
+    }
+    std::optional<std::string> inline_value;
+    if (equals != std::string::npos)
+        inline_value = arg.substr(equals + 1);
+    return take_value(*spec, name, inline_value, argc, argv, i, out, error);
+}
+
+// "-nq" (switches together) or "-f PATH" / "-fPATH".
+bool parse_letters(const std::string &arg, int argc, char **argv, int &i, command_line &out,
+                   std::string &error) {
+    for (std::size_t at = 1; at < arg.size(); ++at) {
+        const std::string spelling = std::string("-") + arg[at];
+        const option_spec *spec = find_letter(arg[at]);
+        if (spec == nullptr) {
+            error = "unknown option: " + spelling;
+            return false;
+        }
+        if (spec->value_name == nullptr) {
+            out.options.push_back({spec->id, spelling, ""});
+            continue;
+        }
+        std::optional<std::string> inline_value;
+        if (at + 1 < arg.size())
+            inline_value = arg.substr(at + 1);
+        return take_value(*spec, spelling, inline_value, argc, argv, i, out, error);
     }
     return true;
 }
 
-bool command_arguments::has(const char *flag) const {
-    return std::find(flags.begin(), flags.end(), flag) != flags.end();
+bool read_count(const given_option &given, int &count, std::string &error) {
+    if (!is_digits(given.value) || given.value.size() > 6) {
+        error = given.spelling + " needs a number, not '" + given.value + "'";
+        return false;
+    }
+    count = std::stoi(given.value);
+    return true;
 }
 
-bool split_arguments(const std::vector<word> &args, const char *const *known,
-                     command_arguments &out, std::string &error) {
-    for (const word &w : args) {
-        if (!w.is_option) {
-            out.positional.push_back(w.text);
-            continue;
-        }
-        bool found = false;
-        for (const char *const *flag = known; *flag != nullptr; ++flag)
-            found = found || w.text == *flag;
-        if (!found) {
-            error = "unknown option: " + w.text;
+}  // namespace
+
+const option_spec &spec_of(option_id id) {
+    for (const option_spec &spec : k_option_specs) {
+        if (spec.id == id)
+            return spec;
+    }
+    return k_option_specs[0];
+}
+
+std::string option_synopsis(const option_spec &spec) {
+    std::string text = spec.letter != '\0' ? std::string("-") + spec.letter + ", " : "    ";
+    text += spec.name;
+    if (spec.value_name != nullptr)
+        text += std::string(" ") + spec.value_name;
+    return text;
+}
+
+bool parse_command_line(int argc, char **argv, command_line &out, std::string &error) {
+    bool literal = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (literal || arg.size() < 2 || arg[0] != '-') {
+            out.words.push_back(arg);
+        } else if (arg == "--") {
+            literal = true;
+        } else if (!(arg[1] == '-' ? parse_long(arg, argc, argv, i, out, error)
+                                   : parse_letters(arg, argc, argv, i, out, error))) {
             return false;
         }
-        out.flags.push_back(w.text);
+    }
+    return true;
+}
+
+bool read_options(const std::vector<given_option> &given, options &opts, std::string &error) {
+    for (const given_option &option : given) {
+        switch (option.id) {
+            case option_id::file:
+                // The library reads an empty path as "the system hosts
+                // file"; an empty --file is far more likely an unset script
+                // variable than that request.
+                if (option.value.empty()) {
+                    error = "--file needs a non-empty path";
+                    return false;
+                }
+                opts.file = option.value.c_str();
+                break;
+            case option_id::dry_run:
+                opts.dry_run = true;
+                break;
+            case option_id::quiet:
+                opts.quiet = true;
+                break;
+            case option_id::backup:
+                opts.backup = true;
+                break;
+            case option_id::keep_backups:
+                if (!read_count(option, opts.keep_backups, error))
+                    return false;
+                break;
+            case option_id::flush:
+                opts.flush = true;
+                break;
+            case option_id::ignore_missing:
+                opts.ignore_missing = true;
+                break;
+            case option_id::help:
+                opts.help = true;
+                break;
+            case option_id::version:
+                opts.version = true;
+                break;
+            case option_id::json:
+                opts.json = true;
+                break;
+            case option_id::format:
+                if (option.value != "table" && option.value != "json" && option.value != "plain") {
+                    error =
+                        option.spelling + " is table, json or plain, not '" + option.value + "'";
+                    return false;
+                }
+                opts.format = option.value;
+                break;
+            case option_id::enabled:
+                opts.enabled = true;
+                break;
+            case option_id::disabled:
+                opts.disabled = true;
+                break;
+            case option_id::exact:
+                opts.exact = true;
+                break;
+            case option_id::comment:
+                opts.comment = option.value;
+                break;
+            case option_id::from:
+                if (option.value.empty()) {
+                    error = option.spelling + " needs a non-empty path";
+                    return false;
+                }
+                opts.from.push_back(option.value);
+                break;
+            case option_id::original:
+                opts.original = true;
+                break;
+        }
     }
     return true;
 }

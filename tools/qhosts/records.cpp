@@ -1,8 +1,6 @@
 #include "records.h"
 
 #include <algorithm>
-#include <climits>
-#include <cstdlib>
 #include <map>
 
 #include "quendral-hosts-record.h"
@@ -111,38 +109,6 @@ bool ipv6_bytes(const std::string &ip, std::string &bytes) {
     return true;
 }
 
-bool is_index(const std::string &text) {
-    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-}
-
-const char k_name_prefix[] = "name=";
-const char k_ip_prefix[] = "ip=";
-
-// Adds the index of every record that `target` names; false when none does.
-bool select_by_text(const std::string &target, const std::vector<record> &records,
-                    std::vector<int> &indexes) {
-    const std::size_t before = indexes.size();
-    if (target.starts_with(k_ip_prefix)) {
-        const std::string key = address_key(target.substr(sizeof k_ip_prefix - 1));
-        for (std::size_t i = 0; i < records.size(); ++i) {
-            if (address_key(records[i].ip) == key)
-                indexes.push_back(static_cast<int>(i));
-        }
-        if (indexes.size() == before)
-            report("no record with the address '" + target.substr(sizeof k_ip_prefix - 1) + "'");
-    } else {
-        const std::string name =
-            target.starts_with(k_name_prefix) ? target.substr(sizeof k_name_prefix - 1) : target;
-        for (std::size_t i = 0; i < records.size(); ++i) {
-            if (same_name(records[i].name, name))
-                indexes.push_back(static_cast<int>(i));
-        }
-        if (indexes.size() == before)
-            report("no record named '" + name + "'");
-    }
-    return indexes.size() != before;
-}
-
 }  // namespace
 
 std::string address_key(const std::string &ip) {
@@ -154,47 +120,8 @@ std::string address_key(const std::string &ip) {
     return "?" + ascii_lower(ip);
 }
 
-bool check_target_words(const std::vector<std::string> &targets, std::string &error) {
-    for (const std::string &target : targets) {
-        if (target == k_name_prefix || target == k_ip_prefix) {
-            error = "TARGET " + target + " names nothing";
-            return false;
-        }
-    }
-    return true;
-}
-
-bool resolve_targets(const std::vector<std::string> &targets, std::vector<int> &indexes) {
-    const int count = hosts_count();
-    std::vector<record> records;
-    bool records_read = false;
-    for (const std::string &target : targets) {
-        if (is_index(target)) {
-            const unsigned long long value = std::strtoull(target.c_str(), nullptr, 10);
-            if (value >= static_cast<unsigned long long>(INT_MAX)) {
-                report("index " + target + " out of range (count " + std::to_string(count) + ")");
-                return false;
-            }
-            const int index = static_cast<int>(value);
-            // hosts_get checks the range and words the error like every other call.
-            if (*hosts_get(index) == '\0') {
-                report(hosts_last_error());
-                return false;
-            }
-            indexes.push_back(index);
-            continue;
-        }
-        if (!records_read) {
-            if (!fetch_all_records(records))
-                return false;
-            records_read = true;
-        }
-        if (!select_by_text(target, records, indexes))
-            return false;
-    }
-    std::sort(indexes.begin(), indexes.end());
-    indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
-    return true;
+std::string entry_key(const std::string &ip, const std::string &name) {
+    return ascii_lower(name) + '\n' + address_key(ip);
 }
 
 std::vector<problem> find_problems(const std::vector<record> &records) {

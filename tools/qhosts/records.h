@@ -1,6 +1,5 @@
-// The records of the loaded hosts file as qhosts sees them, and the ways a
-// command picks some of them. A record's index is its place in the vector
-// that fetch_all_records fills.
+// The records of the loaded hosts file as qhosts sees them. A record's index
+// is its place in the vector that fetch_all_records fills.
 #ifndef QHOSTS_RECORDS_H
 #define QHOSTS_RECORDS_H
 
@@ -31,18 +30,12 @@ bool same_name(const std::string &a, const std::string &b);
 // is neither form, the text itself after '?'.
 std::string address_key(const std::string &ip);
 
-// Checks the form of TARGET words before anything is loaded: a usage
-// mistake (an empty name= or ip=) is reported in `error`.
-bool check_target_words(const std::vector<std::string> &targets, std::string &error);
+// What makes two records the same entry: the name, ignoring case, and the
+// address by value.
+std::string entry_key(const std::string &ip, const std::string &name);
 
-// Turns TARGET words into record indexes, sorted, each at most once: an index,
-// name=NAME or a plain host name (every record with that name), or ip=ADDRESS
-// (every record with that address). Reports and returns false when a target
-// selects nothing.
-bool resolve_targets(const std::vector<std::string> &targets, std::vector<int> &indexes);
-
-// What `qhosts check` finds: records that say the same thing twice, and names
-// that resolve to several addresses of one family.
+// What `qhosts check` finds among the records: records that say the same
+// thing twice, and names that resolve to several addresses of one family.
 struct problem {
     enum kind { duplicate, conflict } what;
     std::vector<int> indexes;  // the records involved, in order

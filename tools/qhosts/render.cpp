@@ -77,8 +77,21 @@ void print_table(const std::vector<record> &records, const std::vector<int> &sho
     }
 }
 
+void print_plain(const std::vector<record> &records, const std::vector<int> &shown) {
+    for (int index : shown) {
+        const record &rec = records[static_cast<std::size_t>(index)];
+        std::printf("%d\t%s\t%s\t%s\t%s\n", index, rec.enabled ? "on" : "off",
+                    printable(rec.ip).c_str(), printable(rec.name).c_str(),
+                    printable(rec.comment).c_str());
+    }
+}
+
+std::string indexed_json(int index, const char *library_text) {
+    return "{\"index\":" + std::to_string(index) + "," + (library_text + 1);
+}
+
 void print_problems(const std::vector<record> &records, const std::vector<problem> &problems,
-                    bool json) {
+                    const std::vector<broken_line> &broken, bool json) {
     for (const problem &found : problems) {
         const record &first = records[static_cast<std::size_t>(found.indexes.front())];
         const bool duplicate = found.what == problem::duplicate;
@@ -110,6 +123,16 @@ void print_problems(const std::vector<record> &records, const std::vector<proble
             }
         }
         std::printf("%s\n", line.c_str());
+    }
+    for (const broken_line &found : broken) {
+        if (json) {
+            std::printf("{\"problem\":\"broken\",\"line\":%d,\"text\":%s,\"reason\":%s}\n",
+                        found.number, json_string(found.text).c_str(),
+                        json_string(found.reason).c_str());
+        } else {
+            std::printf("broken: line %d: %s (%s)\n", found.number, printable(found.text).c_str(),
+                        printable(found.reason).c_str());
+        }
     }
 }
 

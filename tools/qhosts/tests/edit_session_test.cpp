@@ -109,7 +109,7 @@ TEST_F(EditSessionTest, EditIsAppliedAgainToTheChangedFile) {
         start();
         s_refusals = refusals;
         std::string out, err;
-        ASSERT_EQ(run(set_edit("10.0.0.5", "web.lan", nullptr), out, err), 0) << err;
+        ASSERT_EQ(run(set_edit("10.0.0.5", {"web.lan"}, std::nullopt), out, err), 0) << err;
         EXPECT_EQ(s_loads, refusals + 1);
         EXPECT_EQ(s_saves, refusals + 1);
         EXPECT_EQ(err, "");
@@ -126,8 +126,8 @@ TEST_F(EditSessionTest, EditIsAppliedAgainToTheChangedFile) {
 TEST_F(EditSessionTest, AddLandsOnceAfterRefusals) {
     s_refusals = 2;
     std::string out, err;
-    ASSERT_EQ(run(add_edit("10.0.0.9", "db.lan", nullptr), out, err), 0) << err;
-    EXPECT_EQ(out, "3\n");
+    ASSERT_EQ(run(add_edit("10.0.0.9", {"db.lan"}, std::nullopt), out, err), 0) << err;
+    EXPECT_EQ(out, "added 3: 10.0.0.9 db.lan\n");
     EXPECT_EQ(read_text(s_path),
               "10.0.0.1 web.lan\n10.0.0.101 web.lan\n10.0.0.102 web.lan\n10.0.0.9 db.lan\n");
 }
@@ -135,7 +135,7 @@ TEST_F(EditSessionTest, AddLandsOnceAfterRefusals) {
 TEST_F(EditSessionTest, GivesUpAfterTheLastAttempt) {
     s_refusals = k_edit_attempts;
     std::string out, err;
-    EXPECT_EQ(run(add_edit("10.0.0.9", "db.lan", nullptr), out, err), 1);
+    EXPECT_EQ(run(add_edit("10.0.0.9", {"db.lan"}, std::nullopt), out, err), 1);
     EXPECT_EQ(s_saves, k_edit_attempts);
     EXPECT_EQ(out, "");
     EXPECT_EQ(err, "qhosts: " + s_refusal + "\n");
@@ -146,7 +146,7 @@ TEST_F(EditSessionTest, OtherSaveErrorsAreNotRetried) {
     s_refusals = 1;
     s_refusal = "rename " + s_path + ".tmp -> " + s_path + " failed: busy";
     std::string out, err;
-    EXPECT_EQ(run(add_edit("10.0.0.9", "db.lan", nullptr), out, err), 1);
+    EXPECT_EQ(run(add_edit("10.0.0.9", {"db.lan"}, std::nullopt), out, err), 1);
     EXPECT_EQ(s_saves, 1);
     EXPECT_EQ(err, "qhosts: " + s_refusal + "\n");
 }
