@@ -7,7 +7,7 @@ set -eu
 #   "linux": only what the Linux build needs, not the Windows cross build,
 #   wine, the fuzzing compiler, the benchmark library or the .NET SDK check;
 #   further arguments name more packages to install when missing.
-packages="cmake ninja-build g++ make pkg-config python3 python3-setuptools python3-wheel python3-venv mypy nlohmann-json3-dev googletest libgtest-dev ansible-core"
+packages="cmake ninja-build g++ make pkg-config python3 python3-setuptools python3-wheel python3-venv mypy nlohmann-json3-dev googletest libgtest-dev ansible-core man-db groff-base zsh"
 full=yes
 if [ "${1:-}" = linux ]; then
     full=no

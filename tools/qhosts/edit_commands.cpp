@@ -52,17 +52,12 @@ int remove_command(const invocation &call) {
 
 int import_command(const invocation &call) {
     const std::string &file = call.words[0];
-    std::vector<record> entries;
-    std::vector<broken_line> refused;
+    std::vector<entry_line> entries;
     std::string error;
-    const bool read = read_entries(file, entries, refused, error);
-    hosts_set_path(call.opts.file);
-    if (!read) {
+    if (!read_entry_lines(file, entries, error)) {
         report(error);
         return k_exit_failed;
     }
-    for (const broken_line &line : refused)
-        notice(file + ":" + std::to_string(line.number) + ": " + line.reason);
     warn_of_resolver_folder(call.opts);
     return run_edit(call.opts, import_edit(file, entries, call.opts.comment, call.opts.disabled));
 }

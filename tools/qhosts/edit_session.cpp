@@ -159,6 +159,8 @@ int run_edit(const options &opts, const edit_fn &edit, const edit_calls &calls) 
         if (attempt == k_edit_attempts || !changed_since_load(error))
             return edit_failed(error);
     }
+    for (const std::string &text : outcome.notices)
+        notice(text);
     if (!opts.quiet) {
         for (const std::string &line : outcome.lines)
             std::printf("%s\n", line.c_str());

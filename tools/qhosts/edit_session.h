@@ -11,8 +11,9 @@
 #include "quendral-hosts.h"
 
 struct edit_outcome {
-    bool changed = false;            // false: nothing to save
-    std::vector<std::string> lines;  // printed once the edit took effect
+    bool changed = false;              // false: nothing to save
+    std::vector<std::string> lines;    // printed once the edit took effect
+    std::vector<std::string> notices;  // the same, on stderr
 };
 
 // Applies a command's change to the records just loaded. Returns k_exit_ok,

@@ -1,5 +1,6 @@
 #include "edits.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "quendral-hosts.h"
@@ -235,7 +236,7 @@ edit_fn change_edit(const std::vector<target> &targets, change what, bool ignore
     };
 }
 
-edit_fn import_edit(const std::string &file, const std::vector<record> &entries,
+edit_fn import_edit(const std::string &file, const std::vector<entry_line> &entries,
                     const std::optional<std::string> &comment, bool disabled) {
     const auto note = trimmed_comment(comment);
     // The entries are many (a blocklist) and outlive the edit: they are
@@ -252,19 +253,49 @@ edit_fn import_edit(const std::string &file, const std::vector<record> &entries,
             if (rec.enabled || disabled)
                 present.insert(entry_key(rec.ip, rec.name));
         }
-        std::size_t added = 0;
-        for (const record &entry : entries) {
-            if (!present.insert(entry_key(entry.ip, entry.name)).second)
+        std::size_t added = 0, skipped = 0, refused = 0;
+        for (const entry_line &entry : entries) {
+            const std::string &text = note ? *note : entry.comment;
+            const char *comment_text = text.empty() ? nullptr : text.c_str();
+            const int first = hosts_count();
+            std::vector<std::string> keys;  // of the records this line added
+            std::size_t there = 0;
+            bool line_refused = false;
+            for (const std::string &name : entry.names) {
+                std::string key = entry_key(entry.ip, name);
+                if (present.count(key) != 0 ||
+                    std::find(keys.begin(), keys.end(), key) != keys.end()) {
+                    ++there;
+                    continue;
+                }
+                const int index = hosts_add(entry.ip.c_str(), name.c_str(), comment_text);
+                if (index < 0) {
+                    outcome.notices.push_back(file + ":" + std::to_string(entry.number) + ": " +
+                                              hosts_last_error());
+                    line_refused = true;
+                    break;
+                }
+                if (disabled && !set_enabled(index, false))
+                    return int{k_exit_failed};
+                keys.push_back(std::move(key));
+            }
+            if (line_refused) {
+                // A refused name takes its whole line out, as at a load; what
+                // the line added is at the end of the table.
+                ++refused;
+                while (hosts_count() > first) {
+                    if (!remove_at(hosts_count() - 1))
+                        return int{k_exit_failed};
+                }
                 continue;
-            const std::string text = note ? *note : entry.comment;
-            const int index = add_record(entry.ip, entry.name, text);
-            if (index < 0 || (disabled && !set_enabled(index, false)))
-                return int{k_exit_failed};
-            ++added;
+            }
+            skipped += there;
+            added += keys.size();
+            present.insert(keys.begin(), keys.end());
         }
         outcome.lines.push_back("imported " + file + ": added " + std::to_string(added) +
-                                ", skipped " + std::to_string(entries.size() - added) +
-                                " already there");
+                                ", skipped " + std::to_string(skipped) + " already there" +
+                                (refused ? ", refused " + std::to_string(refused) : ""));
         outcome.changed = added > 0;
         return int{k_exit_ok};
     };

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "edit_session.h"
+#include "lines.h"
 #include "records.h"
 #include "targets.h"
 
@@ -31,7 +32,9 @@ edit_fn change_edit(const std::vector<target> &targets, change what, bool ignore
 
 // qhosts import: every entry that is not there yet is added, enabled (or
 // disabled), with COMMENT when given; one report line with the counts.
-edit_fn import_edit(const std::string &file, const std::vector<record> &entries,
+// The library checks each line's address and names as it adds them; a line
+// it refuses is left out whole, as its loader would, and named in a notice.
+edit_fn import_edit(const std::string &file, const std::vector<entry_line> &entries,
                     const std::optional<std::string> &comment, bool disabled);
 
 #endif

@@ -4,6 +4,7 @@
 
 #include "files.h"
 #include "quendral-hosts.h"
+#include "records.h"
 
 namespace {
 
@@ -104,11 +105,10 @@ bool looks_like_entry(const line_fields &f) {
     return !f.commented || (address_key(std::string(f.ip))[0] != '?' && !f.names.empty());
 }
 
-}  // namespace
-
-bool find_broken_lines(const std::string &bytes, const std::vector<record> &records,
-                       std::vector<broken_line> &out) {
-    std::size_t used = 0;  // records matched to lines so far
+// Calls `visit` with each line's number and its text, trimmed as the loader
+// trims it; blank lines are skipped.
+template <typename Visit>
+void for_each_line(const std::string &bytes, Visit visit) {
     int number = 0;
     for (std::size_t start = 0; start < bytes.size();) {
         std::size_t end = bytes.find('\n', start);
@@ -119,42 +119,46 @@ bool find_broken_lines(const std::string &bytes, const std::vector<record> &reco
         ++number;
         while (!line.empty() && (is_blank(line.back()) || line.back() == '\r'))
             line.remove_suffix(1);
-        if (line.empty())
-            continue;
+        if (!line.empty())
+            visit(number, line);
+    }
+}
+
+}  // namespace
+
+bool find_broken_lines(const std::string &bytes, const std::vector<record> &records,
+                       std::vector<broken_line> &out) {
+    std::size_t used = 0;  // records matched to lines so far
+    for_each_line(bytes, [&](int number, std::string_view line) {
         const line_fields f = read_fields(line);
         if (line_made(f, records, used)) {
             used += f.names.size();
         } else if (looks_like_entry(f)) {
             out.push_back({number, std::string(line), refusal_reason(f)});
         }
-    }
+    });
     return used == records.size();
 }
 
-bool read_entries(const std::string &path, std::vector<record> &entries,
-                  std::vector<broken_line> &refused, std::string &error) {
+bool read_entry_lines(const std::string &path, std::vector<entry_line> &out, std::string &error) {
     std::string bytes;
     const read_result state = read_file(path, bytes, error);
     if (state == read_result::absent)
         error = "cannot read " + path + ": it does not exist";
     if (state != read_result::ok)
         return false;
-    std::vector<record> records;
-    if (hosts_set_path(path.c_str()) != 1 || hosts_load() != 1) {
-        error = hosts_last_error();
+    if (bytes.find('\0') != std::string::npos) {
+        error = "cannot read " + path + ": it holds NUL bytes (UTF-16 or not a text file)";
         return false;
     }
-    if (!fetch_all_records(records)) {
-        error = "cannot read the records of " + path;
-        return false;
-    }
-    if (!find_broken_lines(bytes, records, refused)) {
-        error = path + " changed while it was read; try again";
-        return false;
-    }
-    for (record &rec : records) {
-        if (rec.enabled)
-            entries.push_back(std::move(rec));
-    }
+    for_each_line(bytes, [&out](int number, std::string_view line) {
+        const line_fields f = read_fields(line);
+        if (f.commented || !f.shaped)
+            return;
+        entry_line entry{number, std::string(f.ip), {}, std::string(f.comment)};
+        for (std::string_view name : f.names)
+            entry.names.emplace_back(name);
+        out.push_back(std::move(entry));
+    });
     return true;
 }

@@ -1,6 +1,6 @@
-// The lines of a hosts-format file, numbered, beside what the library made
-// of them: which lines look like entries but were kept as plain text, and
-// the entries of a file that a command takes as its input.
+// The lines of a hosts-format file, numbered: which ones look like entries
+// but the library keeps as plain text, and the entries of a file that a
+// command takes as its input.
 #ifndef QHOSTS_LINES_H
 #define QHOSTS_LINES_H
 
@@ -28,11 +28,20 @@ struct broken_line {
 bool find_broken_lines(const std::string &bytes, const std::vector<record> &records,
                        std::vector<broken_line> &out);
 
-// Reads the file at `path` through the library and gives its enabled
-// records in file order; the lines it refused are in `refused`. The library
-// is pointed at `path` afterwards. False with `error` when the file cannot
-// be read (an absent file among them).
-bool read_entries(const std::string &path, std::vector<record> &entries,
-                  std::vector<broken_line> &refused, std::string &error);
+// An active line of a hosts-format file with the shape of an entry: an
+// address, names and an optional comment, as the library's loader splits
+// it. Whether the library takes its address and names is not checked here.
+struct entry_line {
+    int number;
+    std::string ip;
+    std::vector<std::string> names;
+    std::string comment;
+};
+
+// Reads the active lines of the file at `path` that have an entry's shape;
+// its commented lines are comments there. False with `error` when the file
+// cannot be read, is absent, or holds NUL bytes (which the library refuses
+// to read).
+bool read_entry_lines(const std::string &path, std::vector<entry_line> &out, std::string &error);
 
 #endif

@@ -140,16 +140,11 @@ int read_targets(const invocation &call, std::vector<target> &targets) {
     if (!parse_targets(call.words, targets, error))
         return usage_error(error);
     for (const std::string &file : call.opts.from) {
-        std::vector<record> entries;
-        std::vector<broken_line> refused;
-        const bool read = read_entries(file, entries, refused, error);
-        hosts_set_path(call.opts.file);
-        if (!read) {
+        std::vector<entry_line> entries;
+        if (!read_entry_lines(file, entries, error)) {
             report(error);
             return k_exit_failed;
         }
-        for (const broken_line &line : refused)
-            notice(file + ":" + std::to_string(line.number) + ": " + line.reason);
         targets.push_back(entries_target(file, entries));
     }
     return k_exit_ok;

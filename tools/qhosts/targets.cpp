@@ -148,11 +148,13 @@ bool parse_targets(const std::vector<std::string> &words, std::vector<target> &o
     return true;
 }
 
-target entries_target(const std::string &file, const std::vector<record> &entries) {
+target entries_target(const std::string &file, const std::vector<entry_line> &entries) {
     auto keys = std::make_shared<std::unordered_set<std::string>>();
     keys->reserve(entries.size());
-    for (const record &entry : entries)
-        keys->insert(entry_key(entry.ip, entry.name));
+    for (const entry_line &entry : entries) {
+        for (const std::string &name : entry.names)
+            keys->insert(entry_key(entry.ip, name));
+    }
     target t{};
     t.what = target::entries;
     t.word = file;

@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "lines.h"
 #include "records.h"
 
 struct target {
@@ -35,9 +36,9 @@ struct target {
 bool parse_targets(const std::vector<std::string> &words, std::vector<target> &out,
                    std::string &error);
 
-// A target for every record whose name and address are those of one of
-// `entries`, the entries of `file`.
-target entries_target(const std::string &file, const std::vector<record> &entries);
+// A target for every record whose name and address are those of an entry
+// of `file`.
+target entries_target(const std::string &file, const std::vector<entry_line> &entries);
 
 // The indexes of the records that the targets choose, sorted, each once.
 // A target that chooses nothing is reported, and the result is
