@@ -28,7 +28,7 @@ step() {
 
 echo "qhosts $("$top/build-linux/bin/qhosts" --version), working on a copy of samples/hosts.sample"
 step list
-step add 10.0.0.42 dev.lan "Jo's workstation"
+step add 10.0.0.42 dev.lan --comment "Jo's workstation"
 step disable router.lan
 step remove 1
 step list --json lan

@@ -22,13 +22,16 @@ std::optional<std::string> trimmed_comment(const std::optional<std::string> &com
 int add_record(const std::string &ip, const std::string &name, const std::string &comment) {
     const int index =
         hosts_add(ip.c_str(), name.c_str(), comment.empty() ? nullptr : comment.c_str());
-    if (index < 0) {
+    if (index < 0)
         report_library_error();
-        // A comment given as a third word, as older versions took it.
-        if (name.find(' ') != std::string::npos)
-            report("hint: give a comment with --comment TEXT");
-    }
     return index;
+}
+
+// A comment given as the last word, as older versions of add and set took
+// it, is refused as a name: the refusal says where a comment goes.
+void hint_at_comment(const std::vector<std::string> &names, const std::string &refused) {
+    if (names.size() > 1 && &refused == &names.back() && refused.find(' ') != std::string::npos)
+        report("hint: give a comment with --comment TEXT");
 }
 
 bool set_enabled(int index, bool enabled) {
@@ -167,8 +170,10 @@ edit_fn add_edit(const std::string &ip, const std::vector<std::string> &names,
                 continue;
             const record added{ip, name, true, note ? *note : ""};
             const int index = add_record(ip, name, added.comment);
-            if (index < 0)
+            if (index < 0) {
+                hint_at_comment(names, name);
                 return int{k_exit_failed};
+            }
             records.push_back(added);
             outcome.changed = true;
             outcome.lines.push_back(change_line("added", index, added));
@@ -184,8 +189,10 @@ edit_fn set_edit(const std::string &ip, const std::vector<std::string> &names,
         std::vector<set_change> changes;
         for (const std::string &name : names) {
             // Each name sees the records as the names before it left them.
-            if (!set_one(ip, name, note, changes))
+            if (!set_one(ip, name, note, changes)) {
+                hint_at_comment(names, name);
                 return int{k_exit_failed};
+            }
         }
         for (const set_change &done : changes) {
             outcome.lines.push_back(std::string(done.verb) + " " + std::to_string(done.index) +

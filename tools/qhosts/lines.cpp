@@ -38,7 +38,6 @@ struct line_fields {
     std::vector<std::string_view> names;
     std::string_view comment;
     bool shaped;
-    bool text_after_name;  // a commented line goes on after its name
 };
 
 line_fields read_fields(std::string_view line) {
@@ -50,11 +49,12 @@ line_fields read_fields(std::string_view line) {
         const std::string_view name = take_token(rest);
         if (!name.empty())
             f.names.push_back(name);
+        // Only a '#' comment may follow the one name of a disabled entry.
         rest = skip_blanks(rest);
-        f.text_after_name = !rest.empty() && rest.front() != '#';
+        const bool text_after_name = !rest.empty() && rest.front() != '#';
         if (!rest.empty() && rest.front() == '#')
             f.comment = skip_blanks(rest.substr(1));
-        f.shaped = !f.ip.empty() && !name.empty() && !f.text_after_name;
+        f.shaped = !f.ip.empty() && !name.empty() && !text_after_name;
         return f;
     }
     const std::size_t hash = line.find('#');
@@ -84,8 +84,6 @@ bool line_made(const line_fields &f, const std::vector<record> &records, std::si
 // Why the library keeps the line as text: the shape, or else what hosts_add
 // says of its fields.
 std::string refusal_reason(const line_fields &f) {
-    if (f.text_after_name)
-        return "a disabled entry holds one name, then only a '#' comment";
     if (f.names.empty())
         return "no host name after the address";
     const std::string ip(f.ip);
@@ -100,9 +98,10 @@ std::string refusal_reason(const line_fields &f) {
     return "not read as an entry";
 }
 
-// A commented line is prose unless it starts like a disabled entry.
+// Every active line is meant as an entry. A commented line is prose unless
+// it has a disabled entry's shape, an address and one name.
 bool looks_like_entry(const line_fields &f) {
-    return !f.commented || (address_key(std::string(f.ip))[0] != '?' && !f.names.empty());
+    return !f.commented || (f.shaped && address_key(std::string(f.ip))[0] != '?');
 }
 
 // Calls `visit` with each line's number and its text, trimmed as the loader
