@@ -600,6 +600,8 @@ class QhostsTest(unittest.TestCase):
     def test_refused_access_on_windows_adds_the_elevation_hint(self):
         # The library refuses a read-only hosts file with the system's words
         # for access denied, whoever runs it; that is enough to see the hint.
+        # The file is laid out as a save writes it, so no PATH.orig is due.
+        self.write_hosts(render(RECORDS))
         os.chmod(self.hosts, 0o444)
         self.addCleanup(os.chmod, self.hosts, 0o644)
         err = self.assert_error(["disable", "0"], 1, r"\Aqhosts: rename [^\n]+\n")
