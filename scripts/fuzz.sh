@@ -25,7 +25,7 @@ if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
 fi
 
 failed=0
-for name in load_save edit; do
+for name in load_save edit lines; do
     corpus=build-fuzz/fuzz/long/$name
     artifacts=build-fuzz/fuzz/artifacts/$name
     mkdir -p "$corpus" "$artifacts"
