@@ -2,24 +2,33 @@
 // The npm package hostile doing qh_runner's work, for bench/compare/compare.py:
 //   node hostile_runner.js list FILE   read FILE, make each entry's JSON text, print the count
 //   node hostile_runner.js edit FILE   read FILE with its other lines, add an entry, remove it, write FILE
+//   node hostile_runner.js load LIST FILE
+//                                      what hostile's own CLI does for `hostile load LIST`:
+//                                      read LIST, then hostile.set every entry into FILE
 //
 // hostile 1.4.0 reads any path with getFile(path, ...), but writeFile(lines)
 // always writes hostile.HOSTS, the system hosts file unless changed. So
 // HOSTS is pointed at FILE, and every file call hostile can make is wrapped
-// to refuse any other path: the system hosts file is neither read nor written.
+// to refuse any other path (load may also read LIST): the system hosts file
+// is neither read nor written. HOSTILE_RUNNER_PROTECT names one more file to
+// refuse like it, so that a test can try the refusal on a scratch file.
 const fs = require('fs')
 const net = require('net')
 const path = require('path')
 const hostile = require('hostile')
 
-const [command, file] = process.argv.slice(2)
-if (!file || (command !== 'list' && command !== 'edit')) {
-  console.error('usage: node hostile_runner.js list|edit FILE')
+const args = process.argv.slice(2)
+const command = args[0]
+const [source, file] = command === 'load' ? args.slice(1) : [undefined, args[1]]
+if (!file || !['list', 'edit', 'load'].includes(command) || (command === 'load' && !source)) {
+  console.error('usage: node hostile_runner.js list|edit FILE | load LIST FILE')
   process.exit(2)
 }
 
 const target = path.resolve(file)
-const system = path.resolve(hostile.HOSTS)
+const list = source === undefined ? undefined : path.resolve(source)
+const untouchable = [hostile.HOSTS, process.env.HOSTILE_RUNNER_PROTECT]
+  .filter(Boolean).map((p) => path.resolve(p))
 
 function samePlace (a, b) {
   try {
@@ -29,15 +38,20 @@ function samePlace (a, b) {
   }
 }
 
-if (samePlace(target, system)) {
-  console.error(`hostile_runner: refusing to touch ${system}`)
-  process.exit(2)
+for (const given of [target, list].filter(Boolean)) {
+  for (const system of untouchable) {
+    if (samePlace(given, system)) {
+      console.error(`hostile_runner: refusing to touch ${system}`)
+      process.exit(2)
+    }
+  }
 }
 
 for (const name of ['readFileSync', 'writeFileSync', 'statSync', 'createReadStream', 'createWriteStream']) {
   const original = fs[name]
   fs[name] = function (where, ...rest) {
-    if (path.resolve(String(where)) !== target) {
+    const resolved = path.resolve(String(where))
+    if (resolved !== target && !(name === 'readFileSync' && resolved === list)) {
       throw new Error(`hostile_runner: refused ${name}(${where})`)
     }
     return original.call(fs, where, ...rest)
@@ -55,6 +69,22 @@ if (command === 'list') {
     throw new Error('hostile_runner: empty entries')
   }
   console.log(entries.length)
+} else if (command === 'load') {
+  // hostile's bin/cmd.js load: parseFile, then its set(ip, host) for each
+  // entry, which checks the address, calls hostile.set (a whole read and
+  // write of FILE every time) and prints a line. Its first error ends it.
+  const entries = hostile.getFile(list, false)
+  for (let [ip, host] of entries) {
+    if (ip === 'local' || ip === 'localhost') {
+      ip = '127.0.0.1'
+    } else if (!net.isIP(ip)) {
+      console.error('Invalid IP address')
+      process.exit(255)
+    }
+    hostile.set(ip, host)
+    console.log('Added ' + host)
+  }
+  console.log('\nAdded %d hosts!', entries.length)
 } else {
   const ip = '10.11.12.13'
   const host = 'qh-runner-edit.invalid'

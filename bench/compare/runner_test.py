@@ -3,11 +3,14 @@
 
 Usage: runner_test.py QH_RUNNER QHOSTS QH_RECORD_SIZE. qhosts lists the
 records as JSON, so that the runner's edit is judged by a second program.
+Where node is installed and scripts/compare.sh has put hostile beside the
+build's bin folder, hostile_runner.js's load is checked too; never online.
 Everything happens in a temporary folder.
 """
 
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -122,6 +125,55 @@ class RunnerTest(unittest.TestCase):
         # A record holds the longest comment and name a load keeps (1023 and
         # 253 characters) and a full IPv6 address (39), each with its NUL.
         self.assertGreaterEqual(size, 1024 + 254 + 40)
+
+
+class HostileRunnerTest(unittest.TestCase):
+    def setUp(self):
+        if not shutil.which("node"):
+            self.skipTest("node is not installed")
+        modules = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(RUNNER))),
+                               "compare", "node_modules")
+        if not os.path.isfile(os.path.join(modules, "hostile", "package.json")):
+            self.skipTest(f"hostile is not in {modules}; scripts/compare.sh installs it")
+        scratch = tempfile.TemporaryDirectory()
+        self.addCleanup(scratch.cleanup)
+        self.dir = scratch.name
+        # A stand-in for the system hosts file, refused like it.
+        self.protected = self.write("protected", compare.SMALL_HOSTS)
+        self.env = dict(os.environ, NODE_PATH=modules, HOSTILE_RUNNER_PROTECT=self.protected)
+        self.blocklist = os.path.join(self.dir, "blocklist")
+        compare.write_blocklist(self.blocklist, 50)
+        self.runner = os.path.join(os.path.dirname(os.path.abspath(__file__)), "hostile_runner.js")
+
+    def write(self, name, text):
+        path = os.path.join(self.dir, name)
+        with open(path, "w") as f:
+            f.write(text)
+        return path
+
+    def load(self, blocklist, target):
+        return subprocess.run(["node", self.runner, "load", blocklist, target], env=self.env,
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+
+    def test_load_adds_the_list_and_refuses_the_protected_file(self):
+        target = self.write("hosts", compare.SMALL_HOSTS)
+        self.assertEqual(self.load(self.blocklist, target).returncode, 0)
+        with open(target) as f:
+            text = f.read()
+        self.assertIn("192.168.1.20 printer.lan\n", text)
+        self.assertEqual([line for line in text.splitlines() if line.startswith("0.0.0.0")],
+                         [compare.blocklist_line(i) for i in range(1, 51)])
+
+        link = os.path.join(self.dir, "link")
+        os.symlink(self.protected, link)
+        for blocklist, target in ((self.blocklist, link), (self.protected, target)):
+            with open(target) as f:
+                before = f.read()
+            proc = self.load(blocklist, target)
+            self.assertEqual(proc.returncode, 2, (blocklist, target))
+            self.assertIn(b"refusing to touch", proc.stderr)
+            with open(target) as f:
+                self.assertEqual(f.read(), before)
 
 
 if __name__ == "__main__":

@@ -109,6 +109,17 @@ class QhostsTest(unittest.TestCase):
             return f.read()
 
     def run_qhosts(self, *args, use_file=True):
+        before = self.read_hosts() if os.path.exists(self.hosts) else None
+        result = self.run_qhosts_once(*args, use_file=use_file)
+        # On a loaded machine wine's own client can lose its server before
+        # the program starts; that run did nothing, and runs again.
+        code, out, err = result
+        if (RUNNER and code != 0 and out == "" and err.startswith("wine client error")
+                and (self.read_hosts() if os.path.exists(self.hosts) else None) == before):
+            result = self.run_qhosts_once(*args, use_file=use_file)
+        return result
+
+    def run_qhosts_once(self, *args, use_file=True):
         env = dict(os.environ, WINEDEBUG="-all")
         if not RUNNER:
             # A private temp folder shows whether --dry-run cleans up. Not
