@@ -19,9 +19,6 @@ bool path_exists(const std::string &path);
 // Creates an empty file of its own in the temporary folder.
 bool make_temp_file(std::string &path);
 
-// Copies the file at `path` to standard output.
-bool copy_to_stdout(const std::string &path);
-
 // The hosts file the library uses when given no path.
 std::string system_hosts_path();
 

@@ -22,12 +22,15 @@ bool hosts_file_present(const options &opts) {
     return false;
 }
 
-// Loads the hosts file, once it is known to be there.
-int load_hosts(const options &opts) {
+// Loads the hosts file, once it is known to be there, and reads its
+// records unless `records` is null.
+int load_hosts(const options &opts, std::vector<record> *records) {
     if (!hosts_file_present(opts))
         return k_exit_failed;
     if (hosts_load() != 1)
         return report_library_error();
+    if (records != nullptr && !fetch_all_records(*records))
+        return k_exit_failed;
     return k_exit_ok;
 }
 
@@ -51,7 +54,7 @@ int list_command(const invocation &call) {
                ascii_lower(rec.name).find(pattern) != std::string::npos;
     };
     warn_of_resolver_folder(opts);
-    const int loaded = load_hosts(opts);
+    const int loaded = load_hosts(opts, nullptr);
     if (loaded != k_exit_ok)
         return loaded;
 
@@ -87,12 +90,10 @@ int list_command(const invocation &call) {
 int check_command(const invocation &call) {
     // A resolver that reads another folder is a finding like the others.
     const bool elsewhere = warn_of_resolver_folder(call.opts);
-    const int loaded = load_hosts(call.opts);
+    std::vector<record> records;
+    const int loaded = load_hosts(call.opts, &records);
     if (loaded != k_exit_ok)
         return loaded;
-    std::vector<record> records;
-    if (!fetch_all_records(records))
-        return k_exit_failed;
     const std::string path = hosts_path(call.opts);
     std::string bytes, error;
     if (read_file(path, bytes, error) != read_result::ok) {
@@ -115,12 +116,10 @@ int find_command(const invocation &call) {
     const int read = read_targets(call, targets);
     if (read != k_exit_ok)
         return read;
-    const int loaded = load_hosts(call.opts);
+    std::vector<record> records;
+    const int loaded = load_hosts(call.opts, &records);
     if (loaded != k_exit_ok)
         return loaded;
-    std::vector<record> records;
-    if (!fetch_all_records(records))
-        return k_exit_failed;
     std::vector<int> indexes;
     const int chosen = choose_records(targets, records, call.opts.ignore_missing, indexes);
     if (chosen != k_exit_ok)

@@ -4,39 +4,23 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <algorithm>
 
+#include "temp_folder.h"
 #include "text.h"
 
 namespace {
 
-std::string read_text(const std::filesystem::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class EditsTest : public testing::Test {
 protected:
     void SetUp() override {
-        const auto *info = testing::UnitTest::GetInstance()->current_test_info();
-        folder_ =
-            std::filesystem::temp_directory_path() / (std::string("qhosts-edits-") + info->name());
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_);
-        path_ = (folder_ / "hosts").string();
+        path_ = (folder_.path() / "hosts").string();
         opts_.file = path_.c_str();
         opts_.quiet = true;
         ASSERT_EQ(hosts_set_path(path_.c_str()), 1);
     }
 
-    void TearDown() override {
-        hosts_set_path(nullptr);
-        std::filesystem::remove_all(folder_);
-    }
+    void TearDown() override { hosts_set_path(nullptr); }
 
     // Runs `edit` on a file holding `text`; returns the file afterwards.
     std::string edited(const std::string &text, const edit_fn &edit) {
@@ -45,7 +29,7 @@ protected:
         return read_text(path_);
     }
 
-    std::filesystem::path folder_;
+    temp_folder folder_{"qhosts-edits-"};
     std::string path_;
     options opts_;
 };

@@ -4,39 +4,24 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include "temp_folder.h"
 
 namespace {
-
-std::string read_text(const std::filesystem::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class FilesTest : public testing::Test {
 protected:
     void SetUp() override {
-        const auto *info = testing::UnitTest::GetInstance()->current_test_info();
-        folder_ =
-            std::filesystem::temp_directory_path() / (std::string("qhosts-files-") + info->name());
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_);
-        path_ = (folder_ / "hosts").string();
+        path_ = (folder_.path() / "hosts").string();
         std::ofstream(path_, std::ios::binary) << "old\n";
     }
 
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
     std::size_t files_in_folder() const {
-        return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder_),
-                                                      std::filesystem::directory_iterator()));
+        return static_cast<std::size_t>(
+            std::distance(std::filesystem::directory_iterator(folder_.path()),
+                          std::filesystem::directory_iterator()));
     }
 
-    std::filesystem::path folder_;
+    temp_folder folder_{"qhosts-files-"};
     std::string path_;
 };
 
@@ -75,7 +60,7 @@ TEST_F(FilesTest, CopyThatMustNotReplaceLeavesTheOldOne) {
 TEST_F(FilesTest, ReplaceKeepsTheModeAndTheLink) {
     // The link stays a link; the file it leads to gets the bytes and keeps
     // its mode, set-group-ID bit included.
-    const std::string real = (folder_ / "real").string();
+    const std::string real = (folder_.path() / "real").string();
     std::filesystem::rename(path_, real);
     std::filesystem::create_symlink("real", path_);
     std::filesystem::permissions(real, std::filesystem::perms(02640));

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -160,13 +159,6 @@ bool make_temp_file(std::string &path) {
     ::close(fd);
     path = pattern;
     return true;
-}
-
-bool copy_to_stdout(const std::string &path) {
-    std::string bytes, error;
-    if (read_file(path, bytes, error) != read_result::ok)
-        return false;
-    return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
 }
 
 std::string system_hosts_path() {

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <cstdio>
-
 namespace {
 
 // Paths are 8-bit text in the code page that the file functions use, as the
@@ -195,13 +193,6 @@ bool make_temp_file(std::string &path) {
         return false;
     path = to_text(name);
     return true;
-}
-
-bool copy_to_stdout(const std::string &path) {
-    std::string bytes, error;
-    if (read_file(path, bytes, error) != read_result::ok)
-        return false;
-    return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
 }
 
 std::string system_hosts_path() {
