@@ -674,21 +674,35 @@ TEST_F(UnixTest, SwappingUserNeverGetsASecretIntoABindMountedFile) {
             if (setgroups(0, nullptr) != 0 || setgid(k_unprivileged) != 0 ||
                 setuid(k_unprivileged) != 0)
                 _exit(2);
+            // Every other save meets the swap: one that spins beside every
+            // save can win them all, and then no save is ever seen to succeed.
             struct stat st;
+            bool swap_next = true;
+            bool passing = false;  // a file let through is still at the name
             while (access(stop.c_str(), F_OK) != 0) {
-                if (lstat(tmp.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-                    swap_for_link(tmp, secret);
+                if (lstat(tmp.c_str(), &st) != 0) {
+                    swap_next = swap_next || passing;
+                    passing = false;
+                } else if (S_ISREG(st.st_mode)) {
+                    if (swap_next)
+                        swap_for_link(tmp, secret);
+                    passing = !swap_next;
+                    swap_next = false;
+                }
             }
             _exit(0);
         }
         std::string expected = read_fd_whole(target);
         std::string previous = expected;
         int saved = 0, swapped = 0, refused = 0, wrong = 0;
-        // Until saves and swaps have met a few times each: on a loaded machine
-        // that takes more rounds, and the bound is only there for a stuck run.
+        // Until a hundred saves have met the swap and a hundred have not: on a
+        // loaded machine that takes more rounds, and the bounds are only there
+        // for a stuck run.
+        const int meetings = 100;
         const long long end = now_ms() + 60000;
-        for (int round = 0;
-             round < 2000 && now_ms() < end && wrong == 0 && (saved < 3 || swapped < 3); ++round) {
+        for (int round = 0; round < 2000 && now_ms() < end && wrong == 0 &&
+                            (saved < meetings || swapped < meetings);
+             ++round) {
             const std::string name = "round-" + std::to_string(round) + ".test";
             if (hosts_add("10.1.2.3", name.c_str(), nullptr) < 0)
                 return 3;
