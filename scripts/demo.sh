@@ -1,7 +1,8 @@
 #!/bin/sh
 # Sets up the machine, builds the Linux library and qhosts, and walks through
 # a session on a copy of samples/hosts.sample: list, add, disable, remove,
-# and the file as saved. The system hosts file is never touched.
+# the file as saved, check, the backups, and the original put back. The
+# system hosts file is never touched.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -26,11 +27,16 @@ step() {
     (cd "$work" && "$top/build-linux/bin/qhosts" --file hosts "$@")
 }
 
-echo "qhosts $("$top/build-linux/bin/qhosts" --version), working on a copy of samples/hosts.sample"
+echo "$("$top/build-linux/bin/qhosts" --version), working on a copy of samples/hosts.sample"
 step list
 step add 10.0.0.42 dev.lan --comment "Jo's workstation"
-step disable router.lan
+step --backup disable router.lan
 step remove 1
 step list --json lan
 printf '\n$ cat hosts    # the file as saved\n'
+cat "$work/hosts"
+step check
+step backups
+step restore --original
+printf '\n$ cat hosts    # as it was before the first save\n'
 cat "$work/hosts"
