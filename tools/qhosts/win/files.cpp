@@ -4,6 +4,10 @@
 
 namespace {
 
+// How long a replace waits for a file another program holds open.
+const int k_busy_attempts = 20;
+const DWORD k_busy_pause_ms = 50;
+
 // Paths are 8-bit text in the code page that the file functions use, as the
 // library reads them.
 UINT path_code_page() {
@@ -290,12 +294,20 @@ bool replace_contents(const std::string &path, const std::string &bytes,
     // leaves the path empty: if it cannot move the new file in, the old one
     // is put back from that name.
     const std::wstring old = tmp + L".old";
-    if (ReplaceFileW(wide.c_str(), tmp.c_str(), old.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
-                     nullptr, nullptr)) {
-        DeleteFileW(old.c_str());
-        return true;
+    // A scanner or the DNS client holds the hosts file open for a moment;
+    // the library's save waits for them about a second, and so does this.
+    for (int attempt = 0;; ++attempt) {
+        if (ReplaceFileW(wide.c_str(), tmp.c_str(), old.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
+                         nullptr, nullptr)) {
+            DeleteFileW(old.c_str());
+            return true;
+        }
+        code = GetLastError();
+        if (attempt == k_busy_attempts ||
+            (code != ERROR_SHARING_VIOLATION && code != ERROR_LOCK_VIOLATION))
+            break;
+        Sleep(k_busy_pause_ms);
     }
-    code = GetLastError();
     if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
         MoveFileExW(old.c_str(), wide.c_str(), MOVEFILE_WRITE_THROUGH);
     DeleteFileW(tmp.c_str());
