@@ -230,8 +230,8 @@ std::string usage_line(const command &cmd) {
     return line;
 }
 
-void print_option(const option_spec &spec) {
-    std::printf("  %-24s %s\n", option_synopsis(spec).c_str(), spec.help);
+void print_option(const option_info &info) {
+    std::printf("  %-24s %s\n", option_synopsis(info).c_str(), info.help);
 }
 
 void print_usage() {
@@ -241,7 +241,7 @@ void print_usage() {
     std::printf("\n%s\noptions:\n", k_targets_text);
     for (option_id id :
          {file, dry_run, quiet, backup, keep_backups, flush, ignore_missing, help, version})
-        print_option(spec_of(id));
+        print_option(info_of(id));
     std::printf("  %-24s %s\n", "--", "end of options; later words are taken literally");
     std::printf("\n%s\nqhosts help COMMAND shows a command's own options and an example.\n",
                 k_exit_text);
@@ -255,9 +255,9 @@ void print_command_help(const command &cmd) {
         std::printf("\n%s", k_targets_text);
     std::printf("\noptions:\n");
     for (option_id id : cmd.accepts)
-        print_option(spec_of(id));
+        print_option(info_of(id));
     for (option_id id : k_common_options)
-        print_option(spec_of(id));
+        print_option(info_of(id));
     std::printf("\nexample:\n");
     std::string example = cmd.example;
     for (std::size_t start = 0; start < example.size();) {

@@ -4,7 +4,7 @@
 
 namespace {
 
-const option_spec k_option_specs[] = {
+const option_info k_option_table[] = {
     {option_id::file, "--file", 'f', "PATH", "work on PATH instead of the system hosts file"},
     {option_id::dry_run, "--dry-run", 'n', nullptr,
      "print the file an edit would write and change nothing"},
@@ -31,24 +31,24 @@ const option_spec k_option_specs[] = {
      "put back PATH.orig, the file as it was before qhosts first rearranged it"},
 };
 
-const option_spec *find_long(const std::string &name) {
-    for (const option_spec &spec : k_option_specs) {
-        if (name == spec.name)
-            return &spec;
+const option_info *find_long(const std::string &name) {
+    for (const option_info &info : k_option_table) {
+        if (name == info.name)
+            return &info;
     }
     return nullptr;
 }
 
-const option_spec *find_letter(char letter) {
-    for (const option_spec &spec : k_option_specs) {
-        if (spec.letter != '\0' && spec.letter == letter)
-            return &spec;
+const option_info *find_letter(char letter) {
+    for (const option_info &info : k_option_table) {
+        if (info.letter != '\0' && info.letter == letter)
+            return &info;
     }
     return nullptr;
 }
 
-// Takes the value of `spec`, which is `inline_value` or else the next word.
-bool take_value(const option_spec &spec, const std::string &spelling,
+// Takes the value of `info`, which is `inline_value` or else the next word.
+bool take_value(const option_info &info, const std::string &spelling,
                 const std::optional<std::string> &inline_value, int argc, char **argv, int &i,
                 command_line &out, std::string &error) {
     std::string value;
@@ -57,10 +57,10 @@ bool take_value(const option_spec &spec, const std::string &spelling,
     } else if (i + 1 < argc) {
         value = argv[++i];
     } else {
-        error = spelling + " needs " + spec.value_name;
+        error = spelling + " needs " + info.value_name;
         return false;
     }
-    out.options.push_back({spec.id, spelling, value});
+    out.options.push_back({info.id, spelling, value});
     return true;
 }
 
@@ -69,23 +69,23 @@ bool parse_long(const std::string &arg, int argc, char **argv, int &i, command_l
                 std::string &error) {
     const std::size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
-    const option_spec *spec = find_long(name);
-    if (spec == nullptr) {
+    const option_info *info = find_long(name);
+    if (info == nullptr) {
         error = "unknown option: " + name;
         return false;
     }
-    if (spec->value_name == nullptr) {
+    if (info->value_name == nullptr) {
         if (equals != std::string::npos) {
             error = name + " takes no value";
             return false;
         }
-        out.options.push_back({spec->id, name, ""});
+        out.options.push_back({info->id, name, ""});
         return true;
     }
     std::optional<std::string> inline_value;
     if (equals != std::string::npos)
         inline_value = arg.substr(equals + 1);
-    return take_value(*spec, name, inline_value, argc, argv, i, out, error);
+    return take_value(*info, name, inline_value, argc, argv, i, out, error);
 }
 
 // "-nq" (switches together) or "-f PATH" / "-fPATH".
@@ -93,19 +93,19 @@ bool parse_letters(const std::string &arg, int argc, char **argv, int &i, comman
                    std::string &error) {
     for (std::size_t at = 1; at < arg.size(); ++at) {
         const std::string spelling = std::string("-") + arg[at];
-        const option_spec *spec = find_letter(arg[at]);
-        if (spec == nullptr) {
+        const option_info *info = find_letter(arg[at]);
+        if (info == nullptr) {
             error = "unknown option: " + spelling;
             return false;
         }
-        if (spec->value_name == nullptr) {
-            out.options.push_back({spec->id, spelling, ""});
+        if (info->value_name == nullptr) {
+            out.options.push_back({info->id, spelling, ""});
             continue;
         }
         std::optional<std::string> inline_value;
         if (at + 1 < arg.size())
             inline_value = arg.substr(at + 1);
-        return take_value(*spec, spelling, inline_value, argc, argv, i, out, error);
+        return take_value(*info, spelling, inline_value, argc, argv, i, out, error);
     }
     return true;
 }
@@ -121,19 +121,19 @@ bool read_count(const given_option &given, int &count, std::string &error) {
 
 }  // namespace
 
-const option_spec &spec_of(option_id id) {
-    for (const option_spec &spec : k_option_specs) {
-        if (spec.id == id)
-            return spec;
+const option_info &info_of(option_id id) {
+    for (const option_info &info : k_option_table) {
+        if (info.id == id)
+            return info;
     }
-    return k_option_specs[0];
+    return k_option_table[0];
 }
 
-std::string option_synopsis(const option_spec &spec) {
-    std::string text = spec.letter != '\0' ? std::string("-") + spec.letter + ", " : "    ";
-    text += spec.name;
-    if (spec.value_name != nullptr)
-        text += std::string(" ") + spec.value_name;
+std::string option_synopsis(const option_info &info) {
+    std::string text = info.letter != '\0' ? std::string("-") + info.letter + ", " : "    ";
+    text += info.name;
+    if (info.value_name != nullptr)
+        text += std::string(" ") + info.value_name;
     return text;
 }
 

@@ -27,7 +27,7 @@ enum class option_id {
     original,
 };
 
-struct option_spec {
+struct option_info {
     option_id id;
     const char *name;        // the long form, "--file"
     char letter;             // the short form's letter, or '\0'
@@ -35,10 +35,10 @@ struct option_spec {
     const char *help;
 };
 
-const option_spec &spec_of(option_id id);
+const option_info &info_of(option_id id);
 
 // "-f, --file PATH" as the help text shows an option.
-std::string option_synopsis(const option_spec &spec);
+std::string option_synopsis(const option_info &info);
 
 // An option as the command line gave it, with its value.
 struct given_option {
