@@ -298,15 +298,14 @@ int refuse_options(const command_line &line, const options &opts, const command 
     if (opts.dry_run && (opts.backup || opts.flush))
         return usage_error(std::string(opts.backup ? "--backup" : "--flush") +
                            " does not apply to --dry-run: a dry run changes no file");
-    const bool backs_up = opts.backup || std::string(cmd.name) == "restore";
+    // A command that takes --backup backs up only when given it; one that
+    // does not (restore) always backs up.
     const bool keep_given = std::any_of(line.options.begin(), line.options.end(),
                                         [](const given_option &o) { return o.id == keep_backups; });
-    if (keep_given && !backs_up)
+    if (keep_given && accepts(cmd, backup) && !opts.backup)
         return usage_error("--keep-backups applies only with --backup");
     if (opts.json && !opts.format.empty() && opts.format != "json")
         return usage_error("--json and --format " + opts.format + " exclude each other");
-    if (opts.enabled && opts.disabled && std::string(cmd.name) == "list")
-        return usage_error("--enabled and --disabled exclude each other");
     return k_exit_ok;
 }
 

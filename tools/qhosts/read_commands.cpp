@@ -38,6 +38,8 @@ int load_hosts(const options &opts, std::vector<record> *records) {
 
 int list_command(const invocation &call) {
     const options &opts = call.opts;
+    if (opts.enabled && opts.disabled)
+        return usage_error("--enabled and --disabled exclude each other");
     const bool has_pattern = !call.words.empty();
     if (opts.exact && !has_pattern)
         return usage_error("--exact needs a PATTERN");

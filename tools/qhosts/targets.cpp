@@ -18,6 +18,11 @@ std::string after(const std::string &word, const char *prefix) {
     return word.substr(std::char_traits<char>::length(prefix));
 }
 
+// The word without `prefix`, when it starts with it.
+std::string without(const std::string &word, const char *prefix) {
+    return word.starts_with(prefix) ? after(word, prefix) : word;
+}
+
 // "ADDRESS/BITS" with a prefix no longer than the family's addresses.
 bool parse_network(const std::string &text, target &out) {
     const std::size_t slash = text.find('/');
@@ -115,13 +120,11 @@ bool chooses(const target &t, const record &rec) {
 std::string no_match_text(const target &t) {
     switch (t.what) {
         case target::name:
-            return "no record named '" + t.word.substr(t.word.starts_with(k_name_prefix) ? 5 : 0) +
-                   "'";
+            return "no record named '" + without(t.word, k_name_prefix) + "'";
         case target::name_glob:
             return "no record has a name like '" + t.word + "'";
         case target::address:
-            return "no record with the address '" +
-                   t.word.substr(t.word.starts_with(k_ip_prefix) ? 3 : 0) + "'";
+            return "no record with the address '" + without(t.word, k_ip_prefix) + "'";
         case target::network:
             return "no record with an address in '" + t.word + "'";
         case target::comment_text:

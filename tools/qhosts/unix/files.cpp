@@ -111,8 +111,10 @@ bool copy_attributes(int from, int fd) {
 }
 
 // Puts `tmp` in place at `path` without replacing a file there; EEXIST when
-// there is one.
-bool link_new(const std::string &tmp, const std::string &path) {
+// there is one. `renamed` tells whether `tmp` is gone, or still names the
+// file beside its new name.
+bool link_new(const std::string &tmp, const std::string &path, bool &renamed) {
+    renamed = false;
     if (::link(tmp.c_str(), path.c_str()) == 0)
         return true;
     if (errno == EEXIST)
@@ -124,7 +126,8 @@ bool link_new(const std::string &tmp, const std::string &path) {
         errno = EEXIST;
         return false;
     }
-    return ::rename(tmp.c_str(), path.c_str()) == 0;
+    renamed = ::rename(tmp.c_str(), path.c_str()) == 0;
+    return renamed;
 }
 
 }  // namespace
@@ -204,10 +207,16 @@ write_result write_copy(const std::string &bytes, const std::string &path, const
     bool placed = ::fchmod(out.get(), mode) == 0 &&
                   write_all(out.get(), bytes.data(), bytes.size()) && ::fsync(out.get()) == 0 &&
                   out.close();
-    placed = placed && (replace ? ::rename(tmp.c_str(), path.c_str()) == 0 : link_new(tmp, path));
+    bool renamed = false;
+    if (placed && replace)
+        placed = renamed = ::rename(tmp.c_str(), path.c_str()) == 0;
+    else if (placed)
+        placed = link_new(tmp, path, renamed);
     const int saved_errno = errno;
-    // After a link both names lead to the file; a rename took the name away.
-    ::unlink(tmp.c_str());
+    // After a link both names lead to the file; the temporary one goes. A
+    // rename took that name away, and another process may have it now.
+    if (!renamed)
+        ::unlink(tmp.c_str());
     if (!placed) {
         errno = saved_errno;
         if (!replace && errno == EEXIST)
