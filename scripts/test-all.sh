@@ -34,6 +34,8 @@ build build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 build build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQH_FUZZ=ON -DQH_TESTS=OFF
 
 sh cmake/wine-run.sh wineboot >/dev/null 2>&1 || true
+# The runner leaves the prefix's wineserver up for a minute; stop it with the run.
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
 for dir in build-linux build-asan build-win build-fuzz; do
     echo "== tests: $dir"
